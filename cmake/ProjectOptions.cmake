@@ -1,0 +1,43 @@
+# Warnings and sanitizers, applied per target through belvane_options.
+add_library(belvane_options INTERFACE)
+target_compile_options(belvane_options INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
+  -Wunused -Woverloaded-virtual -Wnull-dereference -Wformat=2 -Wimplicit-fallthrough)
+if(BELVANE_WERROR)
+  target_compile_options(belvane_options INTERFACE -Werror)
+endif()
+if(BELVANE_SANITIZE STREQUAL "address")
+  target_compile_options(belvane_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(belvane_options INTERFACE -fsanitize=address,undefined)
+elseif(BELVANE_SANITIZE STREQUAL "thread")
+  target_compile_options(belvane_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(belvane_options INTERFACE -fsanitize=thread)
+endif()
+
+# belvane_test(<name> SOURCES ... LIBS ... LABELS ...): one GoogleTest executable, discovered by ctest.
+function(belvane_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} belvane_testsupport GTest::gtest GTest::gtest_main belvane_options)
+  if(NOT T_LABELS)
+    set(T_LABELS unit)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  gtest_discover_tests(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
+                       DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# belvane_library(<name> DEPS ...): the folder's *.cpp files as one static library.
+function(belvane_library name)
+  cmake_parse_arguments(L "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_link_libraries(${name} PUBLIC ${L_DEPS} PRIVATE belvane_options)
+  else()
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE ${L_DEPS})
+  endif()
+endfunction()

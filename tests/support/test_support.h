@@ -1,0 +1,65 @@
+// Shared test helpers: temporary directories, scoped environment variables and
+// pseudo-terminal pairs. Tests never open the host's own serial devices.
+#pragma once
+
+#include <string>
+
+namespace testsupport {
+
+// A fresh directory under $TMPDIR, removed with its contents at the end of the scope.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Sets (or with null unsets) an environment variable for the scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::string old_;
+    bool had_;
+};
+
+// A pseudo-terminal pair: the master end for the test, the slave path for the code under
+// test. The master is non-blocking.
+class PtyPair {
+public:
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+    int master() const { return master_; }
+    const std::string& slavePath() const { return slave_path_; }
+    // Writes all bytes to the master end.
+    void Write(const std::string& bytes);
+    // Reads what the slave side wrote, waiting up to timeoutMs for at least wantBytes.
+    std::string Read(size_t wantBytes, int timeoutMs);
+    // Baud rate the slave end is set to (as the other end of a serial line would see it).
+    unsigned SlaveBaud() const;
+    // Closes the master end: the slave side sees a hang-up.
+    void CloseMaster();
+
+private:
+    int master_ = -1;
+    int keep_slave_ = -1;
+    std::string slave_path_;
+};
+
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+}  // namespace testsupport

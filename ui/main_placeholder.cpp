@@ -1,0 +1,2 @@
+// Stands in for the program until its application object exists.
+int main() { return 0; }
