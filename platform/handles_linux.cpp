@@ -22,6 +22,18 @@ HandleTable& Table() {
 
 }  // namespace
 
+bool KernelObject::Read(void*, DWORD, DWORD* read) {
+    if (read) *read = 0;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+}
+
+bool KernelObject::Write(const void*, DWORD, DWORD* written) {
+    if (written) *written = 0;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+}
+
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
     HandleTable& table = Table();
     std::lock_guard<std::mutex> lock(table.mutex);

@@ -13,6 +13,10 @@ class KernelObject {
 public:
     virtual ~KernelObject() = default;
     virtual void Close() {}
+    // ReadFile and WriteFile dispatch here; objects that cannot be read or written keep
+    // these defaults, which fail with ERROR_INVALID_HANDLE.
+    virtual bool Read(void* buffer, DWORD toRead, DWORD* read);
+    virtual bool Write(const void* buffer, DWORD toWrite, DWORD* written);
 };
 
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object);
