@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -107,7 +108,11 @@ class DevicesTest : public ::testing::Test {
             RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
         RegCloseKey(key);
         if (status != ERROR_SUCCESS) return u"<no value>";
-        if (type == REG_DWORD) return FromUtf8(std::to_string(*reinterpret_cast<DWORD*>(buf)));
+        if (type == REG_DWORD) {
+            DWORD value = 0;
+            std::memcpy(&value, buf, sizeof value);
+            return FromUtf8(std::to_string(value));
+        }
         return buf;
     }
 
