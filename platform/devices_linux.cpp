@@ -470,6 +470,11 @@ void PublishBluetoothPorts(const std::vector<HostTty>& ttys, const std::vector<B
 }
 
 void Boot() {
+    // Drivers\Active exists from the start, as on Windows CE, also with no device at all.
+    HKEY active;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kActive, 0, nullptr, 0, KEY_READ, nullptr, &active,
+                        nullptr) == ERROR_SUCCESS)
+        RegCloseKey(active);
     std::vector<HostTty> ttys = DiscoverHostTtys();
     std::vector<BuiltInKey> keys = ReadBuiltInKeys();
     AddKeysForNewTtys(ttys, keys);
