@@ -5,6 +5,7 @@
 // the escapes of a broken sequence whose bytes were already consumed) wait in a small
 // per-stream store and come first on the next call, so nothing is ever lost or reordered.
 #include <stdio.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -143,7 +144,16 @@ FILE* _wfopen(LPCWSTR path, LPCWSTR mode) {
         return nullptr;
     }
     FILE* stream = fopen(platform::HostPath(path).c_str(), hostMode);
-    if (stream) KeepPending(stream, Pending{});
+    if (stream == nullptr) return nullptr;
+    // A directory opens for reading here but could never be read: refuse it as Windows does,
+    // rather than hand out a stream whose reads fail without ever reaching its end.
+    struct stat st;
+    if (fstat(fileno(stream), &st) == 0 && S_ISDIR(st.st_mode)) {
+        fclose(stream);
+        errno = EACCES;
+        return nullptr;
+    }
+    KeepPending(stream, Pending{});
     return stream;
 }
 

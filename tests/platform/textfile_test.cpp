@@ -122,6 +122,7 @@ TEST(TextFiles, EndOfFileModesAndErrors) {
     fclose(in);
 
     EXPECT_EQ(_wfopen(Win(dir.file("missing")).c_str(), u"r"), nullptr);
+    EXPECT_EQ(_wfopen(Win(dir.path()).c_str(), u"r"), nullptr);  // a folder is no text file
     EXPECT_EQ(_wfopen(Win(dir.file("one")).c_str(), u"a"), nullptr);
     EXPECT_EQ(_wfopen(Win(dir.file("one")).c_str(), u"r+"), nullptr);
     FILE* out = _wfopen(Win(dir.file("one")).c_str(), u"w");  // truncates
