@@ -106,13 +106,17 @@ ThreadState& Self() {
     return *current;
 }
 
-// Throws ThreadTerminated once, when a termination is pending and the thread holds no
-// critical section. Never while another exception unwinds the stack.
+// A termination is pending and may happen now: the thread holds no critical section and
+// is not already unwinding (for this or any other exception).
+bool ShouldEnd(const ThreadState& self) {
+    return self.sectionsHeld == 0 && !self.unwinding &&
+           self.terminateRequested.load(std::memory_order_acquire) &&
+           std::uncaught_exceptions() == 0;
+}
+
 void EndIfAsked(ThreadState& self) {
-    if (self.sectionsHeld != 0 || self.unwinding) return;
-    if (!self.terminateRequested.load(std::memory_order_acquire)) return;
-    if (std::uncaught_exceptions() != 0) return;
-    self.unwinding = true;
+    if (!ShouldEnd(self)) return;
+    self.unwinding = true;  // thrown once
     throw ThreadTerminated{};
 }
 
@@ -257,15 +261,12 @@ void TakeOwnership(ThreadState& self, Section& s) {
 void EnterSlow(ThreadState& self, Section& s) {
     uint32_t c = s.word.exchange(2, std::memory_order_acquire);
     while (c != 0) {
+        // Registered before the check: a request is either seen here or wakes the wait.
         self.waitingOn.store(&s.word);
-        try {
-            EndIfAsked(self);
-        } catch (...) {
-            self.waitingOn.store(nullptr);
-            throw;
+        if (!ShouldEnd(self)) {
+            timespec limit{0, 50 * 1000 * 1000};
+            FutexCall(&s.word, FUTEX_WAIT_PRIVATE, 2, &limit);
         }
-        timespec limit{0, 50 * 1000 * 1000};
-        FutexCall(&s.word, FUTEX_WAIT_PRIVATE, 2, &limit);
         self.waitingOn.store(nullptr);
         EndIfAsked(self);
         c = s.word.exchange(2, std::memory_order_acquire);
