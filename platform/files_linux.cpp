@@ -37,6 +37,7 @@ DWORD ErrorFromErrno(int error) {
             return ERROR_ALREADY_EXISTS;
         case EACCES:
         case EPERM:
+        case EBADF:  // writing a file opened for reading only, or the reverse
         case EISDIR:
         case EROFS:
         case ETXTBSY:

@@ -73,6 +73,7 @@ TEST(Files, CreateWriteReadWithBackslashPaths) {
     EXPECT_TRUE(ReadFile(f, &got, 1, &got, nullptr));  // at the end: success, nothing read
     EXPECT_EQ(got, 0u);
     EXPECT_FALSE(WriteFile(f, "x", 1, &written, nullptr));  // opened for reading only
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     CloseHandle(f);
 }
 
