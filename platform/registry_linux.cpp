@@ -460,8 +460,10 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM acce
     if (!existed) {
         if (!(baseAccess & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
         status = Mutate(s, target, [&](RegKeyMap& keys) {
+            auto baseKey = keys.find(base);
+            if (baseKey == keys.end()) return ERROR_KEY_DELETED;  // by another process
             std::u16string folded = base;
-            std::u16string shown = keys.at(base).path;
+            std::u16string shown = baseKey->second.path;
             for (const std::u16string& p : parts) {
                 folded += u'\\' + FoldName(p);
                 auto it = keys.find(folded);
