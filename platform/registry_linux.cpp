@@ -216,7 +216,7 @@ bool KeepDamagedFile(const std::string& path) {
     strftime(when, sizeof when, "%Y%m%dT%H%M%SZ", &tm);
     for (int n = 0; n < 100; ++n) {
         std::string name = path + ".damaged-" + when;
-        if (n > 0) name += "-" + std::to_string(n);
+        if (n > 0) name.append("-").append(std::to_string(n));
         if (link(path.c_str(), name.c_str()) == 0) {
             std::fprintf(stderr, "belvane: kept the damaged registry file as %s\n", name.c_str());
             return true;
