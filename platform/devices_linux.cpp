@@ -3,8 +3,12 @@
 // the same as building it at start: nothing can observe the table before that.
 //
 // Building it: host serial devices found in sysfs that no BuiltIn key names get a key of
-// their own (persistent, so their COM number stays), then every BuiltIn key with Prefix,
-// Index and a DevicePath that exists becomes a device published under Drivers\Active.
+// their own, "Serial_<by-id name>" (or "Serial_<tty name>" without one), with the lowest
+// COM number from 1 that no other COM key with a DevicePath holds. The key is persistent,
+// so the device keeps its number whenever it comes back; a user maps a device to another
+// number by editing Index or by writing a key that names it. Then every BuiltIn key with
+// Prefix, Index and a DevicePath that exists becomes a device published under
+// Drivers\Active.
 // A key whose device is absent keeps its number but is not published, as a Windows CE
 // driver whose Init fails is not. Keys with a Dll are left to ActivateDevice.
 #include <dirent.h>
