@@ -2,6 +2,7 @@
 #include <string>
 
 #include "platform/dialogs.h"
+#include "platform/files.h"
 #include "platform/internal/dialog.h"
 #include "platform/winmain.h"
 
@@ -30,7 +31,5 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::u16string line = CommandLine(argc, argv);
-    // One module per process: its handle is a fixed non-null value.
-    auto instance = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x400000));
-    return WinMain(instance, nullptr, line.data(), SW_SHOW);
+    return WinMain(GetModuleHandleW(nullptr), nullptr, line.data(), SW_SHOW);
 }

@@ -807,6 +807,9 @@ BOOL SetForegroundWindow(HWND window) {
         return FALSE;
     }
     if (record->remote) return AskWindowClassForward(record->className) ? TRUE : FALSE;
+    // A program bringing its own window forward is already in front of its user; only a
+    // request from elsewhere redraws and alerts.
+    if (IsOwnerThread(*record)) return TRUE;
     PostForeground(record->handle);
     return TRUE;
 }
