@@ -45,16 +45,18 @@ DWORD WaitForData(SerialChannel* channel) {
     return status.cbInQue;
 }
 
-// One read into the buffer; the count of bytes read, 0 when none.
+// One read into the buffer; the count of bytes read, 0 when none. The port is taken
+// under the lock, which OpenChannel holds while it replaces the port.
 LONG ReadPort(SerialChannel* channel, ReaderState* state, DWORD wanted) {
-    const HANDLE port = LoadShared(channel->port);
-    if (port == nullptr) {
+    if (LoadShared(channel->port) == nullptr) {
         return 0;
     }
     const DWORD toRead = PrepareRead(state, wanted);
     DWORD read = 0;
     EnterCriticalSection(&channel->lock);
-    const BOOL ok = ReadFile(port, state->buffer + state->fill, toRead, &read, nullptr);
+    const HANDLE port = LoadShared(channel->port);
+    const BOOL ok =
+        port != nullptr && ReadFile(port, state->buffer + state->fill, toRead, &read, nullptr);
     LeaveCriticalSection(&channel->lock);
     return ok ? static_cast<LONG>(read) : 0;
 }
