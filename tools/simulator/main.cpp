@@ -159,12 +159,7 @@ std::string DeviceLine(const Device& device) {
            device.port.slavePath;
 }
 
-bool AnnounceReady(Session& session) {
-    std::string text;
-    for (const Device& device : session.devices) text += DeviceLine(device) + "\n";
-    text += "ready\n";
-    std::cout << text << std::flush;
-    if (session.readyFile.empty()) return true;
+bool WriteReadyFile(Session& session, const std::string& text) {
     // Written under another name and renamed, so a waiting script never sees half of it.
     std::string temporary = session.readyFile + ".tmp";
     std::ofstream out(temporary);
@@ -176,6 +171,16 @@ bool AnnounceReady(Session& session) {
         return false;
     }
     session.readyWritten = true;
+    return true;
+}
+
+bool AnnounceReady(Session& session) {
+    std::string text;
+    for (const Device& device : session.devices) text += DeviceLine(device) + "\n";
+    text += "ready\n";
+    // The file first: whoever saw "ready" on the output may look for the file at once.
+    if (!session.readyFile.empty() && !WriteReadyFile(session, text)) return false;
+    std::cout << text << std::flush;
     return true;
 }
 
