@@ -2,6 +2,7 @@
 // pseudo-terminals, registered as COM ports for the programs of this project.
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -45,7 +46,7 @@ struct Device {
 struct Session {
     std::vector<Device> devices;
     std::vector<std::u16string> createdKeys;  // parent keys the registrations brought
-    std::string tempRegistryDir;              // created by us, removed at the end
+    std::string tempDir;                      // created by us, removed at the end
     std::string readyFile;
     bool readyWritten = false;
 };
@@ -107,24 +108,33 @@ bool LoadBench(const std::string& path, std::vector<sim::DeviceSpec>& devices) {
     return bench.errors.empty();
 }
 
-// The registry file comes from --registry, else BELVANE_REGISTRY, else a temporary one.
-bool ChooseRegistry(const Options& options, Session& session) {
-    if (!options.registryPath.empty()) {
-        setenv("BELVANE_REGISTRY", options.registryPath.c_str(), 1);
-        return true;
-    }
-    const char* fromEnvironment = getenv("BELVANE_REGISTRY");
-    if (fromEnvironment && *fromEnvironment) return true;
+// The simulator's own working directory: a temporary registry when none is named, and an
+// empty device tree for the platform's device discovery.
+bool MakeTempDir(Session& session) {
     std::string dir = (std::filesystem::temp_directory_path() / "belvane-sim-XXXXXX").string();
-    if (!mkdtemp(dir.data())) {
+    if (!mkdtemp(dir.data()) || mkdir((dir + "/sysfs").c_str(), 0700) != 0) {
         std::cerr << "belvane-sim: cannot create a temporary directory\n";
         return false;
     }
-    session.tempRegistryDir = dir;
-    std::string file = dir + "/registry.reg";
+    session.tempDir = dir;
+    return true;
+}
+
+// The registry file comes from --registry, else BELVANE_REGISTRY, else a temporary one.
+void ChooseRegistry(const Options& options, const Session& session) {
+    // The platform's first registry access builds its device table and gives every host
+    // serial device that no key names a key of its own. The simulator registers only its
+    // own devices, so its discovery looks at an empty tree.
+    setenv("BELVANE_SYSFS_ROOT", (session.tempDir + "/sysfs").c_str(), 1);
+    if (!options.registryPath.empty()) {
+        setenv("BELVANE_REGISTRY", options.registryPath.c_str(), 1);
+        return;
+    }
+    const char* fromEnvironment = getenv("BELVANE_REGISTRY");
+    if (fromEnvironment && *fromEnvironment) return;
+    std::string file = session.tempDir + "/registry.reg";
     setenv("BELVANE_REGISTRY", file.c_str(), 1);
     std::cout << "registry " << file << "\n";
-    return true;
 }
 
 bool SetUpDevice(Device& device, long long nowMs, unsigned seed) {
@@ -191,9 +201,9 @@ void TearDown(Session& session) {
     }
     if (session.readyWritten) std::remove(session.readyFile.c_str());
     sim::RemoveEmptyKeys(session.createdKeys);
-    if (!session.tempRegistryDir.empty()) {
+    if (!session.tempDir.empty()) {
         std::error_code ignored;
-        std::filesystem::remove_all(session.tempRegistryDir, ignored);
+        std::filesystem::remove_all(session.tempDir, ignored);
     }
 }
 
@@ -216,7 +226,8 @@ int main(int argc, char** argv) {
 
     Session session;
     session.readyFile = options.readyFile;
-    if (!ChooseRegistry(options, session)) return 1;
+    if (!MakeTempDir(session)) return 1;
+    ChooseRegistry(options, session);
     session.devices.resize(specs.size());
     std::random_device entropy;
     bool ok = true;
