@@ -1,6 +1,4 @@
 // belvane-sim as a child process: registration, the ready line, and clean ends on signals.
-#ifdef BELVANE_SIM_PROGRAM
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -221,5 +219,3 @@ TEST(SimulatorProcessTest, BadBenchIsRefusedWithTheLineNumber) {
 }
 
 }  // namespace
-
-#endif
