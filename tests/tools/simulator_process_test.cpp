@@ -208,6 +208,40 @@ TEST(SimulatorProcessTest, TemporaryRegistryIsNamedAndRemovedOnSighup) {
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(registry).parent_path()));
 }
 
+// A host with a USB serial adapter, as the platform's device discovery sees it.
+void BuildHostWithUsbAdapter(const std::string& root) {
+    namespace fs = std::filesystem;
+    std::string sys = root + "/sys", dev = root + "/dev";
+    std::string usb = sys + "/devices/pci0000:00/usb1/1-1";
+    std::string device = usb + "/1-1:1.0/ttyUSB0";
+    fs::create_directories(device);
+    fs::create_directories(sys + "/class/tty/ttyUSB0");
+    fs::create_directories(sys + "/bus/drivers/ftdi_sio");
+    fs::create_directories(dev);
+    WriteFileBytes(usb + "/idVendor", "0403\n");
+    WriteFileBytes(usb + "/idProduct", "6001\n");
+    WriteFileBytes(usb + "/manufacturer", "FTDI\n");
+    WriteFileBytes(usb + "/product", "FT232R USB UART\n");
+    fs::create_symlink(device, sys + "/class/tty/ttyUSB0/device");
+    fs::create_symlink(sys + "/bus/drivers/ftdi_sio", device + "/driver");
+    WriteFileBytes(dev + "/ttyUSB0", "");
+}
+
+TEST(SimulatorProcessTest, RegistersNoHostSerialDevices) {
+    TempDir dir;
+    BuildHostWithUsbAdapter(dir.path());
+    testsupport::ScopedEnv sysfs("BELVANE_SYSFS_ROOT", dir.file("sys").c_str());
+    testsupport::ScopedEnv devRoot("BELVANE_DEV_ROOT", dir.file("dev").c_str());
+    std::string registry = dir.file("registry.reg");
+    WriteFileBytes(dir.file("test.bench"), "COM1 silent 9600\n");
+    Simulator simulator({"--registry", registry, dir.file("test.bench")});
+    ASSERT_NE(simulator.WaitReady().find("ready\n"), std::string::npos) << simulator.Errors();
+    std::string text = RegistryText(registry);
+    EXPECT_NE(text.find("Simulated_COM1"), std::string::npos) << text;
+    EXPECT_EQ(text.find("ttyUSB0"), std::string::npos) << text;
+    EXPECT_EQ(simulator.Stop(SIGTERM), 0);
+}
+
 TEST(SimulatorProcessTest, BadBenchIsRefusedWithTheLineNumber) {
     TempDir dir;
     WriteFileBytes(dir.file("bad.bench"), "COM4 gps 57600\nCOM2 radra 9600\n");
