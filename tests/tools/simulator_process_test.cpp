@@ -14,8 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/internal/devices_internal.h"
+#include "platform/serial.h"
+#include "platform/threads.h"
 #include "support/test_support.h"
 #include "tools/simulator/line_settings.h"
+#include "tools/simulator/protocols.h"
 
 extern char** environ;
 
@@ -240,6 +246,61 @@ TEST(SimulatorProcessTest, RegistersNoHostSerialDevices) {
     EXPECT_NE(text.find("Simulated_COM1"), std::string::npos) << text;
     EXPECT_EQ(text.find("ttyUSB0"), std::string::npos) << text;
     EXPECT_EQ(simulator.Stop(SIGTERM), 0);
+}
+
+// Opens "COM<n>:" through the platform's serial layer the way the port scan does (8N1 at
+// baud, reads return at once) and listens for at most `polls` reads, 50 ms apart when nothing
+// came. Returns what the scanner's window would find first.
+sim::SignatureScanner::Found ListenThroughPlatform(const char16_t* name, DWORD baud,
+                                                   int polls = 200) {
+    HANDLE port =
+        CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port == INVALID_HANDLE_VALUE) return sim::SignatureScanner::None;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(port, &dcb);
+    dcb.BaudRate = baud;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    SetCommState(port, &dcb);
+    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
+    SetCommTimeouts(port, &timeouts);
+    PurgeComm(port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    sim::SignatureScanner scanner;
+    sim::SignatureScanner::Found found = sim::SignatureScanner::None;
+    for (int i = 0; i < polls && found == sim::SignatureScanner::None; ++i) {
+        char buffer[256];
+        DWORD read = 0;
+        if (ReadFile(port, buffer, sizeof buffer, &read, nullptr) && read > 0)
+            found = scanner.FeedAll(std::string_view(buffer, read));
+        else
+            Sleep(50);
+    }
+    CloseHandle(port);
+    return found;
+}
+
+TEST(SimulatorProcessTest, PlatformSerialLayerFindsTheDevicesAtTheirRatesOnly) {
+    TempDir dir;
+    std::string registry = dir.file("registry.reg");
+    std::filesystem::create_directories(dir.file("sys"));
+    WriteFileBytes(dir.file("test.bench"), "COM4 gps 57600\nCOM2 radar 9600 interval=100\n");
+    Simulator simulator({"--registry", registry, dir.file("test.bench")});
+    ASSERT_NE(simulator.WaitReady().find("ready\n"), std::string::npos) << simulator.Errors();
+    {
+        testsupport::ScopedEnv useRegistry("BELVANE_REGISTRY", registry.c_str());
+        testsupport::ScopedEnv noHostDevices("BELVANE_SYSFS_ROOT", dir.file("sys").c_str());
+        platform::detail::RebuildDeviceTable();
+        EXPECT_EQ(ListenThroughPlatform(u"COM4:", 57600), sim::SignatureScanner::Gps);
+        EXPECT_EQ(ListenThroughPlatform(u"COM2:", 9600), sim::SignatureScanner::Radar);
+        // Reopened at another rate, as the scan's next step does.
+        // A second and a half hold about fifteen transmissions of the detector.
+        EXPECT_EQ(ListenThroughPlatform(u"COM2:", 4800, 30), sim::SignatureScanner::None);
+        EXPECT_EQ(ListenThroughPlatform(u"COM2:", 9600), sim::SignatureScanner::Radar);
+    }
+    EXPECT_EQ(simulator.Stop(SIGTERM), 0);
+    platform::detail::RebuildDeviceTable();
 }
 
 TEST(SimulatorProcessTest, BadBenchIsRefusedWithTheLineNumber) {
