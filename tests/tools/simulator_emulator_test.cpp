@@ -69,6 +69,26 @@ TEST(EmulatorTest, PacesOutputAtTheLineRate) {
     EXPECT_EQ(firstTenth + rest, burst);
 }
 
+TEST(EmulatorTest, OverfullLineLosesWholeSentencesOnly) {
+    sim::DeviceSpec spec = Device(sim::DeviceKind::Gps, 1200);  // 120 characters a second
+    sim::Emulator gps;
+    sim::StartEmulator(gps, spec, {}, 0, 1700000000, 1);
+    long long now = 0;
+    std::string heard = Listen(gps, now, 600000, {1200, 8, 'N', 1});
+    EXPECT_GT(heard.size(), 60000u);
+    // Every sentence that arrives arrives whole.
+    std::size_t start = 0, sentences = 0;
+    while ((start = heard.find('$', start)) != std::string::npos) {
+        std::size_t end = heard.find("\r\n", start);
+        if (end == std::string::npos) break;  // the one still being sent
+        ASSERT_TRUE(sim::NmeaChecksumValid(heard.substr(start, end - start)))
+            << heard.substr(start, end - start);
+        ++sentences;
+        start = end;
+    }
+    EXPECT_GT(sentences, 800u);
+}
+
 TEST(EmulatorTest, RadarSendsSignaturesAtItsInterval) {
     sim::DeviceSpec spec = Device(sim::DeviceKind::Radar, 9600);
     spec.intervalMs = 250;

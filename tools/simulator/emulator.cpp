@@ -77,8 +77,9 @@ void StartEmulator(Emulator& emulator, const DeviceSpec& spec,
 std::string StepEmulator(Emulator& e, long long nowMs, const LineSettings& listener,
                          bool framingVisible) {
     while (nowMs >= e.nextBurstMs) {
-        e.pending += NextTransmission(e);
-        if (e.pending.size() > kMaxPending) e.pending.erase(0, e.pending.size() - kMaxPending);
+        std::string next = NextTransmission(e);
+        // A device configured to say more than its line carries loses whole transmissions.
+        if (e.pending.size() + next.size() <= kMaxPending) e.pending += next;
         ++e.sequence;
         e.nextBurstMs += PeriodMs(e);
     }
