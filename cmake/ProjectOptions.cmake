@@ -43,3 +43,17 @@ function(belvane_library name)
     target_link_libraries(${name} INTERFACE ${L_DEPS})
   endif()
 endfunction()
+
+# Fuzzing: every library is instrumented for libFuzzer and built with AddressSanitizer and
+# UndefinedBehaviorSanitizer; the fuzz programs themselves link the libFuzzer driver.
+if(BELVANE_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "BELVANE_FUZZ needs clang (libFuzzer)")
+  endif()
+  if(BELVANE_SANITIZE)
+    message(FATAL_ERROR "BELVANE_FUZZ brings its own sanitizers; leave BELVANE_SANITIZE empty")
+  endif()
+  target_compile_options(belvane_options INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(belvane_options INTERFACE -fsanitize=address,undefined)
+endif()
