@@ -26,6 +26,7 @@
 #include "fuzz_check.h"
 #include "platform/files.h"
 #include "platform/strings.h"
+#include "support/one_place_change.h"
 
 namespace {
 
@@ -69,30 +70,6 @@ void CheckReads(const std::u16string& section, const std::u16string& key) {
     ReadProfileValue(g_ini.c_str(), section.c_str(), key.c_str(), bytes + 1, 1, PROFILE_TYPE_INT);
     ReadProfileValue(g_ini.c_str(), section.c_str(), key.c_str(), bytes + 1, 1,
                      PROFILE_TYPE_DOUBLE);
-}
-
-// new == P + E + S with old == P + R + S, R empty or one piece starting "key=".
-bool OnePlaceChanged(const std::string& before, const std::string& after, const std::string& entry,
-                     const std::string& key) {
-    for (size_t at = after.find(entry); at != std::string::npos; at = after.find(entry, at + 1)) {
-        for (size_t lf = 0; lf <= 1; ++lf) {
-            if (lf == 1 && (at == 0 || after[at - 1] != '\n')) continue;
-            const size_t p = at - lf;
-            const size_t s = after.size() - at - entry.size();
-            if (p + s > before.size()) continue;
-            if (before.compare(0, p, after, 0, p) != 0) continue;
-            if (before.compare(before.size() - s, s, after, at + entry.size(), s) != 0) continue;
-            // The added line feed ends an old last line that had none.
-            if (lf == 1 && (p + s != before.size() || s != 0)) continue;
-            const std::string removed = before.substr(p, before.size() - s - p);
-            if (removed.empty()) return true;
-            const size_t lineFeed = removed.find('\n');
-            if (removed.compare(0, key.size() + 1, key + "=") == 0 &&
-                (lineFeed == std::string::npos || lineFeed == removed.size() - 1))
-                return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace
@@ -148,7 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(ReadProfileValue(g_ini.c_str(), section.c_str(), key.c_str(), back, 300,
                                 PROFILE_TYPE_TEXT) == PROFILE_OK);
     std::u16string entry = key + u"=" + back + u"\n";
-    FUZZ_CHECK(OnePlaceChanged(before, after, platform::ToUtf8(entry), platform::ToUtf8(key)));
+    FUZZ_CHECK(testsupport::OnePlaceChanged(before, after, platform::ToUtf8(entry),
+                                            platform::ToUtf8(key)));
     if (type == PROFILE_TYPE_TEXT) {
         FUZZ_CHECK(back == text);
     } else if (type == PROFILE_TYPE_INT) {
