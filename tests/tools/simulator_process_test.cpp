@@ -311,6 +311,13 @@ TEST(SimulatorProcessTest, BadBenchIsRefusedWithTheLineNumber) {
     EXPECT_NE(simulator.Errors().find("bad.bench:2: unknown device kind \"radra\""),
               std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir.file("r.reg")));
+
+    WriteFileBytes(dir.file("replay.bench"), "# capture missing\nCOM1 gps 4800 replay=none.log\n");
+    Simulator replay({"--registry", dir.file("r.reg"), dir.file("replay.bench")});
+    EXPECT_EQ(replay.Wait(), 2);
+    EXPECT_NE(replay.Errors().find("replay.bench:2: cannot read capture " + dir.file("none.log")),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("r.reg")));
 }
 
 }  // namespace
