@@ -3,8 +3,12 @@
 // the same as building it at start: nothing can observe the table before that.
 //
 // Building it: host serial devices found in sysfs that no BuiltIn key names get a key of
-// their own (persistent, so their COM number stays), then every BuiltIn key with Prefix,
-// Index and a DevicePath that exists becomes a device published under Drivers\Active.
+// their own, "Serial_<by-id name>" (or "Serial_<tty name>" without one), with the lowest
+// COM number from 1 that no other COM key with a DevicePath holds. The key is persistent,
+// so the device keeps its number whenever it comes back; a user maps a device to another
+// number by editing Index or by writing a key that names it. Then every BuiltIn key with
+// Prefix, Index and a DevicePath that exists becomes a device published under
+// Drivers\Active.
 // A key whose device is absent keeps its number but is not published, as a Windows CE
 // driver whose Init fails is not. Keys with a Dll are left to ActivateDevice.
 #include <dirent.h>
@@ -56,16 +60,21 @@ std::string ProcRoot() {
     return Root("BELVANE_PROC_ROOT", "/proc");
 }
 
-// A DevicePath names the host's /dev; with another /dev root it is looked up there.
-std::string HostDevicePath(const std::string& devicePath) {
-    std::string root = DevRoot();
-    if (root != "/dev" && devicePath.rfind("/dev/", 0) == 0) return root + devicePath.substr(4);
-    return devicePath;
-}
-
 bool Exists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
+}
+
+// A DevicePath names the host's /dev; with another /dev root it is looked up there first.
+// A path the other root lacks (a pseudo-terminal that a simulator registered, say) is the
+// host's own.
+std::string HostDevicePath(const std::string& devicePath) {
+    std::string root = DevRoot();
+    if (root != "/dev" && devicePath.rfind("/dev/", 0) == 0) {
+        std::string mapped = root + devicePath.substr(4);
+        if (Exists(mapped)) return mapped;
+    }
+    return devicePath;
 }
 
 std::string ReadLine(const std::string& path) {
@@ -470,6 +479,11 @@ void PublishBluetoothPorts(const std::vector<HostTty>& ttys, const std::vector<B
 }
 
 void Boot() {
+    // Drivers\Active exists from the start, as on Windows CE, also with no device at all.
+    HKEY active;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kActive, 0, nullptr, 0, KEY_READ, nullptr, &active,
+                        nullptr) == ERROR_SUCCESS)
+        RegCloseKey(active);
     std::vector<HostTty> ttys = DiscoverHostTtys();
     std::vector<BuiltInKey> keys = ReadBuiltInKeys();
     AddKeysForNewTtys(ttys, keys);

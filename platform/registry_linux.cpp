@@ -216,7 +216,7 @@ bool KeepDamagedFile(const std::string& path) {
     strftime(when, sizeof when, "%Y%m%dT%H%M%SZ", &tm);
     for (int n = 0; n < 100; ++n) {
         std::string name = path + ".damaged-" + when;
-        if (n > 0) name += "-" + std::to_string(n);
+        if (n > 0) name.append("-").append(std::to_string(n));
         if (link(path.c_str(), name.c_str()) == 0) {
             std::fprintf(stderr, "belvane: kept the damaged registry file as %s\n", name.c_str());
             return true;
@@ -460,8 +460,10 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM acce
     if (!existed) {
         if (!(baseAccess & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
         status = Mutate(s, target, [&](RegKeyMap& keys) {
+            auto baseKey = keys.find(base);
+            if (baseKey == keys.end()) return ERROR_KEY_DELETED;  // by another process
             std::u16string folded = base;
-            std::u16string shown = keys.at(base).path;
+            std::u16string shown = baseKey->second.path;
             for (const std::u16string& p : parts) {
                 folded += u'\\' + FoldName(p);
                 auto it = keys.find(folded);

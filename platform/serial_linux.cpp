@@ -439,22 +439,13 @@ HANDLE OpenTty(const std::string& path) {
     return InsertHandle(std::make_shared<SerialPort>(fd, maskWake, closeWake));
 }
 
-// "COM3:" and the like: letters, digits, a colon, nothing else.
-bool IsDeviceNameForm(LPCWSTR name) {
-    if (!name) return false;
-    size_t i = 0, letters = 0, digits = 0;
-    for (; name[i] && ((name[i] | 0x20) >= u'a' && (name[i] | 0x20) <= u'z'); ++i) ++letters;
-    for (; name[i] >= u'0' && name[i] <= u'9'; ++i) ++digits;
-    return letters && digits && name[i] == u':' && name[i + 1] == 0;
-}
-
 }  // namespace
 
 // Every device is opened exclusively (as Windows serial drivers do), whatever the share
 // mode; the disposition is not looked at.
 HANDLE OpenDevice(LPCWSTR name, DWORD, DWORD, DWORD) {
     std::string hostPath;
-    DeviceKind kind = IsDeviceNameForm(name) ? FindDevice(name, hostPath) : DeviceKind::None;
+    DeviceKind kind = IsDeviceName(name) ? FindDevice(name, hostPath) : DeviceKind::None;
     if (kind == DeviceKind::None) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;

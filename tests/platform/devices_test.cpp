@@ -202,11 +202,19 @@ TEST_F(DevicesTest, DiscoveryGivesStableNumbersAndPublishesDevices) {
     AddUsb("ttyUSB2", "1-1", "1-1:1.0", "ftdi_sio", "FTDI", "FT232R USB UART", kFtdiById);
     platform::detail::RebuildDeviceTable();
     EXPECT_EQ(Active()["COM2:"], ftdiKey);
+
+    // The rfcomm binding is released: its Bluetooth port goes, a port of others stays.
+    WriteKey(u"Software\\Microsoft\\Bluetooth\\Serial\\Ports\\9", {{u"Port", u"COM9"}}, {});
+    fs::remove_all(sys + "/class/tty/rfcomm0");
+    fs::remove(dev + "/rfcomm0");
+    platform::detail::RebuildDeviceTable();
+    EXPECT_EQ(Active().count("COM1:"), 0u);
+    EXPECT_EQ(SubKeys(u"Software\\Microsoft\\Bluetooth\\Serial\\Ports"),
+              std::vector<std::u16string>{u"9"});
 }
 
 TEST_F(DevicesTest, KeysOfTheUserDecideAndDriverKeysWaitForActivation) {
-    BuildHost();
-    // The user maps the GPS receiver to COM7 with a key of their own.
+    // The user maps the GPS receiver to COM7 with a key of their own, before it is seen.
     WriteKey(u"Drivers\\BuiltIn\\GPS",
              {{u"Prefix", u"COM"},
               {u"DevicePath", FromUtf8(std::string("/dev/serial/by-id/") + kAcmById)},
@@ -215,6 +223,7 @@ TEST_F(DevicesTest, KeysOfTheUserDecideAndDriverKeysWaitForActivation) {
     WriteKey(u"Drivers\\BuiltIn\\WM_COM0",
              {{u"Dll", u"\\nowhere\\Morvex.dll"}, {u"Prefix", u"COM"}},
              {{u"Index", 2}, {u"Order", 0}});
+    BuildHost();
     platform::detail::RebuildDeviceTable();
     auto active = Active();
     EXPECT_EQ(active["COM7:"], "Drivers\\BuiltIn\\GPS");

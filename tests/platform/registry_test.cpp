@@ -307,7 +307,8 @@ TEST_F(RegistryTest, ReadersNeverSeeAHalfWrittenFile) {
     pid_t child = fork();
     if (child == 0) {
         for (int i = 1; i < 60; ++i) {
-            std::u16string name = u"V" + platform::FromUtf8(std::to_string(i));
+            std::u16string name = u"V";
+            name += platform::FromUtf8(std::to_string(i));
             SetString(key, name.c_str(), payload);
         }
         _exit(0);
