@@ -7,6 +7,8 @@
 // write the saved terminal modes back and then re-raise the signal.
 #define NCURSES_WIDECHAR 1
 #include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <ncursesw/ncurses.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -84,8 +86,42 @@ void PrepareResetSequence() {
     AppendCapability("rmcup");
 }
 
+// Without a UTF-8 locale the drawing characters become ASCII ones.
+char32_t AsciiFallback(char32_t c) {
+    switch (c) {
+        case U'┌':
+        case U'┐':
+        case U'└':
+        case U'┘':
+        case U'╔':
+        case U'╗':
+        case U'╚':
+        case U'╝':
+            return U'+';
+        case U'─':
+        case U'═':
+            return U'-';
+        case U'│':
+        case U'║':
+            return U'|';
+        case U'░':
+            return U':';
+        case U'█':
+            return U'#';
+        case U'▲':
+            return U'^';
+        case U'▼':
+            return U'v';
+        case U'◆':
+            return U'*';
+        default:
+            return c < 0x80 ? c : U'?';
+    }
+}
+
 class NcursesCanvas : public Canvas {
   public:
+    explicit NcursesCanvas(bool unicode) : unicode_(unicode) {}
     void Put(int column, int row, std::u16string_view text, int attr) override {
         std::wstring wide;
         for (size_t i = 0; i < text.size(); ++i) {
@@ -99,7 +135,7 @@ class NcursesCanvas : public Canvas {
             } else if (c < 0x20) {
                 c = u' ';
             }
-            wide.push_back(static_cast<wchar_t>(c));
+            wide.push_back(static_cast<wchar_t>(unicode_ ? c : AsciiFallback(c)));
         }
         attr_t a = A_NORMAL;
         if (attr & kReverse) a |= A_REVERSE;
@@ -110,6 +146,9 @@ class NcursesCanvas : public Canvas {
         mvaddnwstr(row, column, wide.c_str(), static_cast<int>(wide.size()));
         attrset(A_NORMAL);
     }
+
+  private:
+    bool unicode_;
 };
 
 class TerminalFront : public FrontEnd {
@@ -138,6 +177,11 @@ class TerminalFront : public FrontEnd {
             return true;
         }
         if (!Check(why)) return false;
+        // Wide characters need a character set from the locale; only LC_CTYPE is taken,
+        // so that number formatting elsewhere stays as it is.
+        setlocale(LC_CTYPE, "");
+        if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) setlocale(LC_CTYPE, "C.UTF-8");
+        unicode_ = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
         if (tcgetattr(STDIN_FILENO, &g_savedModes) == 0) g_modesSaved = 1;
         screen_ = newterm(nullptr, stdout, stdin);
         if (!screen_) {
@@ -182,7 +226,7 @@ class TerminalFront : public FrontEnd {
     void Paint(const std::vector<HWND>& dialogs) override {
         if (!screen_ || isendwin()) return;
         erase();
-        NcursesCanvas canvas;
+        NcursesCanvas canvas(unicode_);
         for (HWND dialog : dialogs) PaintDialog(dialog, COLS, LINES, canvas);
         refresh();
     }
@@ -401,6 +445,7 @@ class TerminalFront : public FrontEnd {
     }
 
     SCREEN* screen_ = nullptr;
+    bool unicode_ = false;
     std::string pending_;
 
   public:
