@@ -23,10 +23,10 @@
 #include "platform/internal/dialog.h"
 #include "platform/internal/wait.h"
 
-// From <term.h>, whose macros (columns, lines, ...) would collide with ordinary names.
-extern "C" int setupterm(const char* term, int fd, int* error);
-
 namespace platform::detail {
+
+bool TerminalTypeKnown();  // terminal_probe_linux.cpp
+
 namespace {
 
 constexpr char kMouseOn[] = "\033[?1000h\033[?1006h";
@@ -161,8 +161,7 @@ class TerminalFront : public FrontEnd {
                 "output on a terminal.";
             return false;
         }
-        int error = 0;
-        if (setupterm(nullptr, STDOUT_FILENO, &error) != OK) {
+        if (!TerminalTypeKnown()) {
             const char* term = std::getenv("TERM");
             *why = std::string("This program needs a usable terminal type; TERM=\"") +
                    (term ? term : "") + "\" is not known.";
@@ -251,8 +250,12 @@ class TerminalFront : public FrontEnd {
         }
     }
 
+    // At exit: the screen is handed back and its memory freed.
     void Shutdown() {
-        if (screen_ && !isendwin()) Suspend();
+        if (!screen_) return;
+        if (!isendwin()) Suspend();
+        delscreen(screen_);
+        screen_ = nullptr;
     }
 
   private:
