@@ -216,8 +216,7 @@ class TerminalFront : public FrontEnd {
             Resize();
         }
         if (count >= 1 && fds[0].revents) {
-            if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) HangUp(dialog);
-            ReadInput();
+            if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) || !ReadInput()) HangUp(dialog);
             Decode(dialog);
         }
     }
@@ -315,25 +314,21 @@ class TerminalFront : public FrontEnd {
         _exit(129);
     }
 
-    void ReadInput() {
+    // One read of what is waiting (stdin stays blocking: it is shared with the shell);
+    // false when the terminal has gone (end of input).
+    bool ReadInput() {
         char buffer[256];
-        for (;;) {
-            ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-            if (n > 0) {
-                pending_.append(buffer, static_cast<size_t>(n));
-                if (n < static_cast<ssize_t>(sizeof buffer)) break;
-                continue;
-            }
-            break;
-        }
+        ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n > 0) pending_.append(buffer, static_cast<size_t>(n));
+        if (n == 0) return false;
+        return n > 0 || errno == EINTR || errno == EAGAIN;
     }
 
     // A lone Escape byte may begin a sequence whose rest is still on its way.
     bool MoreInputSoon() {
         pollfd fd{STDIN_FILENO, POLLIN, 0};
         if (WaitFds(&fd, 1, 30, false) != WaitResult::Ready) return false;
-        ReadInput();
-        return true;
+        return ReadInput();
     }
 
     void Decode(HWND dialog) {
