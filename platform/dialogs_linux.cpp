@@ -711,17 +711,17 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT) {
         {WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, static_cast<short>(cx / 2 - 20),
          static_cast<short>(textCy + 8), 40, 14, IDOK, u"BUTTON", u"OK"},
     };
-    platform::DialogSpec spec{WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_CENTER,
-                              0,
-                              0,
-                              0,
-                              cx,
-                              static_cast<short>(textCy + 26),
-                              caption ? caption : u"",
-                              u"",
-                              0,
-                              u""};
-    std::vector<WORD> words = platform::BuildDialogTemplate(spec, items);
+    platform::DialogSpec layout{WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_CENTER,
+                                0,
+                                0,
+                                0,
+                                cx,
+                                static_cast<short>(textCy + 26),
+                                caption ? caption : u"",
+                                u"",
+                                0,
+                                u""};
+    std::vector<WORD> words = platform::BuildDialogTemplate(layout, items);
     INT_PTR result = DialogBoxIndirectParamW(
         nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), owner, MessageBoxProc, 0);
     return result < 0 ? 0 : static_cast<int>(result);

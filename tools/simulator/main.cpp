@@ -37,7 +37,7 @@ struct Options {
 };
 
 struct Device {
-    sim::DeviceSpec spec;
+    sim::DeviceSpec setup;
     std::vector<std::string> replayBursts;
     sim::PtyPort port;
     sim::Emulator emulator;
@@ -109,11 +109,11 @@ bool LoadBench(const std::string& path, std::vector<Device>& devices) {
     bool ok = bench.errors.empty();
     devices.resize(bench.devices.size());
     for (std::size_t i = 0; i < devices.size(); ++i) {
-        devices[i].spec = bench.devices[i];
+        devices[i].setup = bench.devices[i];
         std::string error;
-        if (!devices[i].spec.replayPath.empty() &&
-            !sim::LoadCapture(devices[i].spec.replayPath, devices[i].replayBursts, error)) {
-            std::cerr << path << ":" << devices[i].spec.lineNumber << ": " << error << "\n";
+        if (!devices[i].setup.replayPath.empty() &&
+            !sim::LoadCapture(devices[i].setup.replayPath, devices[i].replayBursts, error)) {
+            std::cerr << path << ":" << devices[i].setup.lineNumber << ": " << error << "\n";
             ok = false;
         }
     }
@@ -155,24 +155,24 @@ bool SetUpDevice(Device& device, long long nowMs, unsigned seed) {
         std::cerr << "belvane-sim: " << error << "\n";
         return false;
     }
-    sim::StartEmulator(device.emulator, device.spec, std::move(device.replayBursts), nowMs,
+    sim::StartEmulator(device.emulator, device.setup, std::move(device.replayBursts), nowMs,
                        time(nullptr), seed);
     bool replaced = false;
-    if (!sim::RegisterDevice(device.spec, device.port.slavePath, device.registration, replaced,
+    if (!sim::RegisterDevice(device.setup, device.port.slavePath, device.registration, replaced,
                              error)) {
         std::cerr << "belvane-sim: " << error << "\n";
         return false;
     }
     if (replaced)
-        std::cerr << "belvane-sim: replaced a registration of COM" << device.spec.comIndex
+        std::cerr << "belvane-sim: replaced a registration of COM" << device.setup.comIndex
                   << " left by an earlier simulator\n";
     return true;
 }
 
 std::string DeviceLine(const Device& device) {
-    const sim::DeviceSpec& spec = device.spec;
-    return "COM" + std::to_string(spec.comIndex) + " " + sim::KindName(spec.kind) + " " +
-           std::to_string(spec.line.baud) + " " + sim::FormatFraming(spec.line) + " " +
+    const sim::DeviceSpec& setup = device.setup;
+    return "COM" + std::to_string(setup.comIndex) + " " + sim::KindName(setup.kind) + " " +
+           std::to_string(setup.line.baud) + " " + sim::FormatFraming(setup.line) + " " +
            device.port.slavePath;
 }
 
