@@ -29,10 +29,12 @@ function(belvane_test name)
                        DISCOVERY_TIMEOUT 60)
 endfunction()
 
-# belvane_library(<name> DEPS ...): the folder's *.cpp files as one static library.
+# belvane_library(<name> DEPS ...): the folder's *.cpp files as one static library; files
+# named *_main.cpp hold program entries and stay out of it.
 function(belvane_library name)
   cmake_parse_arguments(L "" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(FILTER sources EXCLUDE REGEX "_main\\.cpp$")
   if(sources)
     add_library(${name} STATIC ${sources})
     target_link_libraries(${name} PUBLIC ${L_DEPS} PRIVATE belvane_options)

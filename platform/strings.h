@@ -21,7 +21,8 @@ const WCHAR* wcschr(const WCHAR* s, WCHAR c);
 WCHAR* wcschr(WCHAR* s, WCHAR c);
 const WCHAR* wcsrchr(const WCHAR* s, WCHAR c);
 WCHAR* wcsrchr(WCHAR* s, WCHAR c);
-// Leading white space, an optional sign, decimal digits; saturates at the 32-bit range as on Windows.
+// Leading white space, an optional sign, decimal digits; saturates at the 32-bit range as on
+// Windows.
 long _wtol(const WCHAR* s);
 // Decimal or hexadecimal floating point in the "C" locale; end receives the first unread character.
 double wcstod(const WCHAR* s, WCHAR** end);

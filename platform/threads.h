@@ -26,8 +26,7 @@ typedef VOID(WINAPI* PAPCFUNC)(ULONG_PTR data);
 #define CREATE_SUSPENDED 0x4u
 
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
-                    LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
-                    LPDWORD threadId);
+                    LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags, LPDWORD threadId);
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 DWORD GetThreadId(HANDLE thread);

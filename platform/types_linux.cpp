@@ -4,6 +4,10 @@ namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
 }
 
-DWORD GetLastError() { return lastError; }
+DWORD GetLastError() {
+    return lastError;
+}
 
-void SetLastError(DWORD error) { lastError = error; }
+void SetLastError(DWORD error) {
+    lastError = error;
+}

@@ -10,7 +10,7 @@ namespace platform::detail {
 // Base of every object a HANDLE can name. Close() is called once, when the handle is
 // closed; the object itself lives on while an operation still holds a reference.
 class KernelObject {
-public:
+  public:
     virtual ~KernelObject() = default;
     virtual void Close() {}
     // ReadFile and WriteFile dispatch here; objects that cannot be read or written keep

@@ -1,6 +1,7 @@
+#include "platform/handles.h"
+
 #include <gtest/gtest.h>
 
-#include "platform/handles.h"
 #include "platform/internal/handle_table.h"
 
 namespace {

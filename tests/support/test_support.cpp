@@ -98,8 +98,10 @@ std::string PtyPair::Read(size_t wantBytes, int timeoutMs) {
         if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
         char buf[4096];
         ssize_t n = read(master_, buf, sizeof buf);
-        if (n > 0) out.append(buf, static_cast<size_t>(n));
-        else if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+        if (n > 0)
+            out.append(buf, static_cast<size_t>(n));
+        else if (n < 0 && errno != EAGAIN && errno != EINTR)
+            break;
     }
     return out;
 }
@@ -109,15 +111,24 @@ unsigned PtyPair::SlaveBaud() const {
     // The master shares the line settings with the slave.
     if (tcgetattr(master_, &t) != 0) return 0;
     switch (cfgetospeed(&t)) {
-        case B1200: return 1200;
-        case B2400: return 2400;
-        case B4800: return 4800;
-        case B9600: return 9600;
-        case B19200: return 19200;
-        case B38400: return 38400;
-        case B57600: return 57600;
-        case B115200: return 115200;
-        default: return 0;
+        case B1200:
+            return 1200;
+        case B2400:
+            return 2400;
+        case B4800:
+            return 4800;
+        case B9600:
+            return 9600;
+        case B19200:
+            return 19200;
+        case B38400:
+            return 38400;
+        case B57600:
+            return 57600;
+        case B115200:
+            return 115200;
+        default:
+            return 0;
     }
 }
 

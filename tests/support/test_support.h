@@ -8,7 +8,7 @@ namespace testsupport {
 
 // A fresh directory under $TMPDIR, removed with its contents at the end of the scope.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -16,19 +16,19 @@ public:
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
 // Sets (or with null unsets) an environment variable for the scope.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(const char* name, const char* value);
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-private:
+  private:
     std::string name_;
     std::string old_;
     bool had_;
@@ -37,7 +37,7 @@ private:
 // A pseudo-terminal pair: the master end for the test, the slave path for the code under
 // test. The master is non-blocking.
 class PtyPair {
-public:
+  public:
     PtyPair();
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
@@ -53,7 +53,7 @@ public:
     // Closes the master end: the slave side sees a hang-up.
     void CloseMaster();
 
-private:
+  private:
     int master_ = -1;
     int keep_slave_ = -1;
     std::string slave_path_;

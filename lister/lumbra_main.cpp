@@ -1,2 +1,4 @@
 // Stands in for the program until its application object exists.
-int main() { return 0; }
+int main() {
+    return 0;
+}
