@@ -1,0 +1,101 @@
+#include "support/tmux_session.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+#include <thread>
+
+namespace testsupport {
+namespace {
+
+std::string Quote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) {
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
+    }
+    return out + "'";
+}
+
+int counter = 0;
+
+}  // namespace
+
+TmuxSession::TmuxSession(const std::string& command, const std::vector<std::string>& env, int width,
+                         int height) {
+    socket_ = "belvane-test-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+    session_ = "t";
+    std::string envs = " -e TERM=xterm-256color";
+    for (const auto& e : env) envs += " -e " + Quote(e);
+    // remain-on-exit keeps the pane after the program ends, so that its exit status and last
+    // screen can be read; it is set before the session starts so that no exit is missed.
+    Tmux(
+        "-f /dev/null start-server \\; set-option -g remain-on-exit on \\; "
+        "set-option -g default-terminal xterm-256color \\; new-session -d -s " +
+        session_ + " -x " + std::to_string(width) + " -y " + std::to_string(height) + envs + " " +
+        Quote(command));
+}
+
+TmuxSession::~TmuxSession() {
+    Tmux("kill-server");
+}
+
+std::string TmuxSession::Tmux(const std::string& args) {
+    std::string cmd = "tmux -L " + socket_ + " " + args + " 2>/dev/null";
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) throw std::runtime_error("cannot run tmux");
+    std::string out;
+    std::array<char, 4096> buf{};
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+    pclose(p);
+    return out;
+}
+
+void TmuxSession::SendKeys(const std::string& keys, bool literal) {
+    Tmux("send-keys -t " + session_ + (literal ? " -l " : " ") + Quote(keys));
+}
+
+void TmuxSession::Click(int column, int row) {
+    // SGR encoding: press and release of button 0 at 1-based coordinates.
+    std::string at = std::to_string(column + 1) + ";" + std::to_string(row + 1);
+    SendKeys("\x1b[<0;" + at + "M\x1b[<0;" + at + "m", true);
+}
+
+std::string TmuxSession::Screen() {
+    return Tmux("capture-pane -p -t " + session_);
+}
+
+bool TmuxSession::WaitFor(const std::string& text, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (Screen().find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+bool TmuxSession::Running() {
+    return Tmux("display-message -p -t " + session_ + " '#{pane_dead}'").rfind("0", 0) == 0;
+}
+
+int TmuxSession::ExitStatus() {
+    std::string s = Tmux("display-message -p -t " + session_ + " '#{pane_dead_status}'");
+    return s.empty() || s == "\n" ? -1 : std::stoi(s);
+}
+
+bool TmuxSession::WaitForExit(int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!Running()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,38 @@
+// Runs a program in a real terminal inside a private tmux server, for tests that read the
+// screen and type like a person.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+class TmuxSession {
+  public:
+    // Starts command (run by /bin/sh) in a detached session of width x height cells. env
+    // entries "NAME=value" are set for the command.
+    TmuxSession(const std::string& command, const std::vector<std::string>& env = {},
+                int width = 100, int height = 30);
+    ~TmuxSession();
+    TmuxSession(const TmuxSession&) = delete;
+    TmuxSession& operator=(const TmuxSession&) = delete;
+
+    // tmux key names ("Tab", "Enter", "Escape", "C-c") or literal text with literal = true.
+    void SendKeys(const std::string& keys, bool literal = false);
+    // A left click at the 0-based cell (column, row), as an SGR mouse sequence.
+    void Click(int column, int row);
+    std::string Screen();
+    // Waits until the screen contains text; returns false after timeoutMs.
+    bool WaitFor(const std::string& text, int timeoutMs);
+    // True while the program runs; its exit status once it ended (the pane stays).
+    bool Running();
+    int ExitStatus();
+    bool WaitForExit(int timeoutMs);
+
+  private:
+    std::string Tmux(const std::string& args);
+    std::string socket_;
+    std::string session_;
+};
+
+}  // namespace testsupport
