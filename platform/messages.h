@@ -33,6 +33,22 @@ struct MSG {
 };
 typedef MSG* LPMSG;
 
+// lParam of WM_CREATE.
+struct CREATESTRUCTW {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCWSTR lpszName;
+    LPCWSTR lpszClass;
+    DWORD dwExStyle;
+};
+
 #define WM_NULL 0x0000u
 #define WM_CREATE 0x0001u
 #define WM_DESTROY 0x0002u
@@ -66,6 +82,8 @@ typedef MSG* LPMSG;
 #define GWLP_HINSTANCE (-6)
 #define GWLP_ID (-12)
 #define GWLP_USERDATA (-21)
+#define GWL_STYLE (-16)
+#define GWL_EXSTYLE (-20)
 
 ATOM RegisterClassW(const WNDCLASSW* windowClass);
 BOOL UnregisterClassW(LPCWSTR className, HINSTANCE instance);
@@ -78,6 +96,13 @@ BOOL IsWindow(HWND window);
 LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LONG_PTR GetWindowLongPtrW(HWND window, int index);
 LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value);
+LRESULT CallWindowProcW(WNDPROC proc, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Finds a top-level window by class name (and caption, when given), in this process first
+// and then in the other processes of the same user.
+HWND FindWindowW(LPCWSTR className, LPCWSTR windowName);
+// Brings the window forward: it is redrawn and the user is alerted. The lowest bit of the
+// handle may be set (it then also names the window's owned windows).
+BOOL SetForegroundWindow(HWND window);
 
 BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -236,7 +236,8 @@ void AppendFormatV(std::u16string& out, LPCWSTR format, va_list args) {
                                            : va_arg(args, int);
                 unsigned long long magnitude = v < 0 ? 0ull - static_cast<unsigned long long>(v)
                                                      : static_cast<unsigned long long>(v);
-                std::u16string body = (v < 0 ? u"-" : u"") + Digits(magnitude, 10, false);
+                std::u16string body = Digits(magnitude, 10, false);
+                if (v < 0) body.insert(body.begin(), u'-');
                 Pad(out, body, spec, true);
                 break;
             }

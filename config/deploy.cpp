@@ -1,0 +1,113 @@
+#include "config/deploy.h"
+
+#include "config/profile.h"
+#include "platform/strings.h"
+
+namespace {
+
+constexpr int kTestChars = 260;
+constexpr int kTypeGps = 2;
+constexpr int kTypeRadar = 3;
+constexpr int kTypeVirtualFree = 4;
+
+struct Deployment {
+    LPCWSTR path;
+    WCHAR* failures;
+    size_t failuresChars;
+    int failed;
+};
+
+void Note(Deployment& d, int code, LPCWSTR section, LPCWSTR key) {
+    if (code == PROFILE_OK) return;
+    ++d.failed;
+    WCHAR line[160];
+    StringCchPrintfW(line, 160, TEXT("Not written: [%s] %s (%s)\r\n"), section, key,
+                     ProfileResultText(code));
+    StringCchCatW(d.failures, d.failuresChars, line);
+}
+
+void WriteText(Deployment& d, LPCWSTR section, LPCWSTR key, LPCWSTR text) {
+    Note(d, WriteProfileValue(d.path, section, key, text, PROFILE_TYPE_TEXT), section, key);
+}
+
+void WriteNumber(Deployment& d, LPCWSTR section, LPCWSTR key, int value) {
+    Note(d, WriteProfileValue(d.path, section, key, &value, PROFILE_TYPE_INT), section, key);
+}
+
+// Layout A is used exactly when the stored "com" value begins with a lower-case "c"; a
+// missing file, section or key reads as empty and so gives layout B. The read's result is
+// not a failure: a file of layout B has no "com" key by design.
+bool UsesLayoutA(LPCWSTR path, LPCWSTR section) {
+    WCHAR test[kTestChars] = {};
+    ReadProfileValue(path, section, TEXT("com"), test, kTestChars, PROFILE_TYPE_TEXT);
+    return test[0] == u'c';
+}
+
+void DeployDevice(Deployment& d, int port, int baud, LPCWSTR testSection, LPCWSTR sectionB) {
+    if (UsesLayoutA(d.path, testSection)) {
+        WCHAR text[kTestChars] = {};
+        StringCchPrintfW(text, kTestChars, TEXT("com%d"), port);
+        WriteText(d, testSection, TEXT("com"), text);
+        WriteNumber(d, testSection, TEXT("baud"), baud);
+    } else {
+        WriteNumber(d, sectionB, TEXT("ComPort"), port);
+        WriteNumber(d, sectionB, TEXT("BaudRate"), baud);
+    }
+}
+
+void DeployVirtualPorts(Deployment& d, int port, NextPortQuery nextPort) {
+    const WCHAR* section = TEXT("VIRTUAL_COM");
+    WCHAR text[kTestChars] = {};
+    if (UsesLayoutA(d.path, section)) {
+        StringCchPrintfW(text, kTestChars, TEXT("com%d"), port);
+        WriteText(d, section, TEXT("com"), text);
+        return;
+    }
+    StringCchPrintfW(text, kTestChars, TEXT("%d"), port);
+    int baud = 0;
+    while (nextPort(&port, &baud, kTypeVirtualFree)) {
+        WCHAR more[16];
+        StringCchPrintfW(more, 16, TEXT(",%d"), port);
+        StringCchCatW(text, kTestChars, more);
+    }
+    WriteText(d, section, TEXT("ComPort"), text);
+}
+
+}  // namespace
+
+LPCWSTR ProfileResultText(int code) {
+    switch (code) {
+        case PROFILE_OK:
+            return TEXT("done");
+        case PROFILE_E_ARGUMENT:
+            return TEXT("bad argument");
+        case PROFILE_E_OPEN:
+            return TEXT("file cannot be read");
+        case PROFILE_E_TEMP_CREATE:
+            return TEXT("config_tmp cannot be created");
+        case PROFILE_E_TEMP_WRITE:
+            return TEXT("config_tmp cannot be written");
+        case PROFILE_E_WRITE_NO_SECTION:
+            return TEXT("section missing");
+        case PROFILE_E_REPLACE:
+            return TEXT("file cannot be replaced");
+        case PROFILE_E_ENTRY_LINE:
+            return TEXT("entry too long");
+        default:
+            return TEXT("error");
+    }
+}
+
+int DeployFindings(LPCWSTR iniPath, FirstPortQuery firstPort, NextPortQuery nextPort,
+                   WCHAR* failures, size_t failuresChars) {
+    Deployment d{iniPath, failures, failuresChars, 0};
+    if (failuresChars) failures[0] = 0;
+    int baud = 0;
+    int port = firstPort(&baud, kTypeGps);
+    if (port >= 0) DeployDevice(d, port, baud, TEXT("GPS_COM"), TEXT("GPS_COM"));
+    port = firstPort(&baud, kTypeRadar);
+    if (port >= 0) DeployDevice(d, port, baud, TEXT("DYN_COM"), TEXT("KOVU_COM"));
+    port = firstPort(&baud, kTypeVirtualFree);
+    if (port >= 0) DeployVirtualPorts(d, port, nextPort);
+    return d.failed;
+}
