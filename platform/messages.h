@@ -64,6 +64,7 @@ struct CREATESTRUCTW {
 #define WM_PAINT 0x000Fu
 #define WM_CLOSE 0x0010u
 #define WM_QUIT 0x0012u
+#define WM_GETICON 0x007Fu
 #define WM_SETICON 0x0080u
 #define WM_KEYDOWN 0x0100u
 #define WM_KEYUP 0x0101u

@@ -15,6 +15,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/internal/dialog.h"
 #include "platform/internal/wait.h"
 #include "platform/internal/window_sockets.h"
 #include "platform/internal/windows.h"
@@ -189,12 +190,13 @@ void HandleSent(const std::shared_ptr<SentMessage>& sent) {
         result = CallProc(sent->hwnd, sent->message, sent->wParam, sent->lParam);
 }
 
-void HandleAllSent(MessageQueue& queue) {
-    for (;;) {
+bool HandleAllSent(MessageQueue& queue) {
+    bool any = false;
+    for (;; any = true) {
         std::shared_ptr<SentMessage> sent;
         {
             std::lock_guard<std::mutex> lock(queue.mutex);
-            if (queue.sent.empty()) return;
+            if (queue.sent.empty()) return any;
             sent = std::move(queue.sent.front());
             queue.sent.pop_front();
         }
@@ -356,8 +358,8 @@ bool WaitMessageOrFds(pollfd* fds, int count, int timeoutMs) {
     std::vector<WindowSocketFd> sockets;
     for (;;) {
         queue->Drain();
-        HandleAllSent(*queue);
-        if (HasWork(*queue)) return false;
+        // Handled sends may have changed what the caller shows: let it look again.
+        if (HandleAllSent(*queue) || HasWork(*queue)) return false;
         int wait = NextTimerTimeout(*queue);
         if (deadline >= 0) {
             long long left = std::max(0LL, deadline - MonotonicMs());
@@ -423,6 +425,7 @@ BOOL UnregisterClassW(LPCWSTR className, HINSTANCE) {
 // The system classes (as "Dialog" and the controls) are registered by the dialog layer
 // with a null instance; GetClassInfoW finds any class whatever instance is given.
 BOOL GetClassInfoW(HINSTANCE, LPCWSTR className, WNDCLASSW* windowClass) {
+    RegisterDialogClasses();
     if (!className || !windowClass) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -516,18 +519,36 @@ BOOL IsWindow(HWND window) {
     return TRUE;
 }
 
-LRESULT DefWindowProcW(HWND window, UINT message, WPARAM, LPARAM lParam) {
+LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto record = FindWindowRecord(window);
+    if (!record) return 0;
     switch (message) {
         case WM_CLOSE:
             DestroyWindow(window);
             return 0;
         case WM_SETTEXT: {
-            auto record = FindWindowRecord(window);
-            if (!record) return FALSE;
             const WCHAR* text = reinterpret_cast<const WCHAR*>(lParam);
             record->text = text ? text : u"";
             return TRUE;
         }
+        case WM_GETTEXT: {
+            WCHAR* buffer = reinterpret_cast<WCHAR*>(lParam);
+            if (!buffer || wParam == 0) return 0;
+            size_t count = std::min<size_t>(record->text.size(), wParam - 1);
+            std::copy_n(record->text.data(), count, buffer);
+            buffer[count] = 0;
+            return static_cast<LRESULT>(count);
+        }
+        case WM_GETTEXTLENGTH:
+            return static_cast<LRESULT>(record->text.size());
+        case WM_SETICON: {
+            size_t which = wParam ? 1 : 0;
+            HICON old = record->icons[which];
+            record->icons[which] = reinterpret_cast<HICON>(lParam);
+            return reinterpret_cast<LRESULT>(old);
+        }
+        case WM_GETICON:
+            return reinterpret_cast<LRESULT>(record->icons[wParam ? 1 : 0]);
         default:
             return 0;
     }
@@ -786,6 +807,9 @@ BOOL SetForegroundWindow(HWND window) {
         return FALSE;
     }
     if (record->remote) return AskWindowClassForward(record->className) ? TRUE : FALSE;
+    // A program bringing its own window forward is already in front of its user; only a
+    // request from elsewhere redraws and alerts.
+    if (IsOwnerThread(*record)) return TRUE;
     PostForeground(record->handle);
     return TRUE;
 }

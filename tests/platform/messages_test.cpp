@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/threads.h"
+
 namespace {
 
 constexpr UINT kQuitLoop = WM_USER + 99;
@@ -286,6 +288,59 @@ TEST(Messages, ClassesRegisterOnceAndCopyFromInfo) {
     EXPECT_EQ(info.cbWndExtra, 16);
     EXPECT_FALSE(GetClassInfoW(nullptr, TEXT("NoSuchClass"), &info));
     EXPECT_TRUE(UnregisterClassW(TEXT("MessagesCopyClass"), nullptr));
+}
+
+}  // namespace
+
+namespace {
+
+struct StuckSender {
+    HWND target;
+    std::atomic<bool> started{false};
+};
+
+DWORD WINAPI SendAndStick(LPVOID parameter) {
+    auto* sender = static_cast<StuckSender*>(parameter);
+    int onMyStack = 1;
+    sender->started.store(true);
+    SendMessageW(sender->target, WM_USER + 11, 0, reinterpret_cast<LPARAM>(&onMyStack));
+    return 0;
+}
+
+TEST(Messages, TerminatedSenderWithdrawsItsPendingMessage) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::promise<void> busy, sentinel;
+    std::atomic<int> handledAfterTermination{0};
+    WindowThread window([&](HWND, UINT message, WPARAM, LPARAM lParam) -> LRESULT {
+        if (message == WM_USER + 10) {  // keeps the window's thread from its loop
+            busy.set_value();
+            released.wait();
+        }
+        if (message == WM_USER + 11) {
+            ++handledAfterTermination;
+            *reinterpret_cast<int*>(lParam) = 2;  // would write into a dead stack
+        }
+        if (message == WM_USER + 12) sentinel.set_value();
+        return 0;
+    });
+    PostMessageW(window.hwnd(), WM_USER + 10, 0, 0);
+    busy.get_future().get();
+    StuckSender sender{window.hwnd()};
+    HANDLE thread = CreateThread(nullptr, 0, SendAndStick, &sender, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    while (!sender.started.load()) Sleep(1);
+    Sleep(20);  // lets the sender reach its wait; the outcome is the same if it has not
+    EXPECT_TRUE(TerminateThread(thread, 9));
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 9u);
+    CloseHandle(thread);
+    release.set_value();
+    PostMessageW(window.hwnd(), WM_USER + 12, 0, 0);
+    sentinel.get_future().get();
+    EXPECT_EQ(handledAfterTermination.load(), 0);
 }
 
 }  // namespace

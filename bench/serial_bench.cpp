@@ -1,0 +1,168 @@
+// Framing throughput per mode (reads fed from memory through the framing step) and the time
+// StopReader takes for ten idle readers on pseudo-terminals.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "platform/strings.h"
+#include "serial/channel.h"
+#include "serial/framing.h"
+#include "support/test_support.h"
+
+namespace {
+
+LONG CountFrame(SerialChannel*, LONG, const BYTE*, LONG count) {
+    benchmark::DoNotOptimize(count);
+    return 0;
+}
+
+std::string Repeat(const std::string& unit, size_t size) {
+    std::string out;
+    while (out.size() < size) out += unit;
+    out.resize(size);
+    return out;
+}
+
+std::string HeaderUnit() {
+    std::string r("\xAA\xBB\x01\x00\x00\x20\x02", 7);
+    r += std::string(32, 'p');
+    r += '\r';
+    return r;
+}
+
+struct ModeSetup {
+    BOOL framed;
+    LONG recordSize;
+    std::string start;
+    std::string end;
+    std::string unit;
+};
+
+ModeSetup Setup(int mode) {
+    switch (mode) {
+        case 0:
+            return {0, 0, "", "", "raw bytes of any kind "};
+        case 1:
+            return {0, 1, "", "", "$GPRMC,1,2*7F\r\n"};
+        case 2:
+            return {0, 16, "", "", "0123456789abcdef"};
+        case 3:
+            return {1, 0, "", "",
+                    "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n"};
+        case 4:
+            return {1, 0, "{", "}", "{\"speed\":12,\"limit\":50}"};
+        case 5:
+            return {1, 0, "<<<", ">>", "<speed 12 limit 50>"};
+        default:
+            return {1, 0, std::string("\xAA\xBB", 2), "\n", HeaderUnit()};
+    }
+}
+
+const char* const kModeNames[] = {"raw",       "record1", "record16", "sentence",
+                                  "delimiter", "request", "header"};
+
+void BM_Framing(benchmark::State& bench) {
+    const ModeSetup setup = Setup(static_cast<int>(bench.range(0)));
+    SerialChannel channel;
+    std::memset(&channel, 0, sizeof channel);
+    InitChannel(&channel);
+    channel.frameCallback = CountFrame;
+    channel.framed = setup.framed;
+    channel.recordSize = setup.recordSize;
+    SetFrameDelimiters(&channel, reinterpret_cast<const BYTE*>(setup.start.data()),
+                       static_cast<DWORD>(setup.start.size()),
+                       reinterpret_cast<const BYTE*>(setup.end.data()),
+                       static_cast<DWORD>(setup.end.size()));
+    auto state = std::make_unique<ReaderState>();
+    BeginReaderState(state.get(), &channel);
+    // Reads of 1024 bytes, as a polling reader asks for, cut across the frames.
+    const std::string data = Repeat(setup.unit, 64 * 1024);
+    size_t offset = 0;
+    int64_t total = 0;
+    for (auto _ : bench) {
+        const DWORD n = PrepareRead(state.get(), READ_REQUEST_POLLED);
+        if (offset + n > data.size()) offset = 0;
+        std::memcpy(state->buffer + state->fill, data.data() + offset, n);
+        offset += n;
+        ProcessRead(&channel, state.get(), static_cast<LONG>(n));
+        total += n;
+    }
+    bench.SetBytesProcessed(total);
+    bench.SetLabel(kModeNames[bench.range(0)]);
+    ReleaseChannel(&channel);
+}
+BENCHMARK(BM_Framing)->DenseRange(0, 6);
+
+// Ten pseudo-terminals registered as COM0: to COM9: in a temporary registry.
+struct Ports {
+    testsupport::TempDir dir;
+    std::vector<std::unique_ptr<testsupport::ScopedEnv>> env;
+    std::vector<std::unique_ptr<testsupport::PtyPair>> ptys;
+    Ports() {
+        for (const char* sub : {"sys", "dev", "proc"})
+            std::filesystem::create_directories(dir.file(sub));
+        env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_REGISTRY",
+                                                               dir.file("registry.reg").c_str()));
+        env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_SYSFS_ROOT",
+                                                               dir.file("sys").c_str()));
+        env.push_back(
+            std::make_unique<testsupport::ScopedEnv>("BELVANE_DEV_ROOT", dir.file("dev").c_str()));
+        env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_PROC_ROOT",
+                                                               dir.file("proc").c_str()));
+        for (int i = 0; i < 10; ++i) {
+            ptys.push_back(std::make_unique<testsupport::PtyPair>());
+            HKEY key = nullptr;
+            const std::u16string name = platform::Format(u"Drivers\\BuiltIn\\BenchSerial%d", i);
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr);
+            const std::u16string prefix = u"COM";
+            const std::u16string path = platform::FromUtf8(ptys.back()->slavePath());
+            const DWORD index = static_cast<DWORD>(i);
+            RegSetValueExW(key, u"Prefix", 0, REG_SZ, reinterpret_cast<const BYTE*>(prefix.c_str()),
+                           static_cast<DWORD>((prefix.size() + 1) * 2));
+            RegSetValueExW(key, u"Index", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&index), 4);
+            RegSetValueExW(key, u"DevicePath", 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(path.c_str()),
+                           static_cast<DWORD>((path.size() + 1) * 2));
+            RegCloseKey(key);
+        }
+    }
+};
+
+void BM_StopTenIdleReaders(benchmark::State& bench) {
+    static Ports ports;
+    std::vector<SerialChannel> channels(10);
+    for (int i = 0; i < 10; ++i) {
+        SerialChannel& c = channels[static_cast<size_t>(i)];
+        std::memset(&c, 0, sizeof c);
+        InitChannel(&c);
+        c.framed = 0;
+        c.recordSize = 1;
+        c.sleepAfterDataMs = 0;
+        c.sleepIdleMs = 100;
+        if (!OpenChannel(&c, nullptr, i, 4800, u"NONE", 8, 1)) {
+            bench.SkipWithError("cannot open the pseudo-terminal ports");
+            return;
+        }
+    }
+    for (auto _ : bench) {
+        for (SerialChannel& c : channels) StartReader(&c);
+        Sleep(20);  // let every reader reach its idle sleep
+        const auto begin = std::chrono::steady_clock::now();
+        for (SerialChannel& c : channels) StopReader(&c);
+        const auto end = std::chrono::steady_clock::now();
+        bench.SetIterationTime(std::chrono::duration<double>(end - begin).count());
+    }
+    for (SerialChannel& c : channels) ReleaseChannel(&c);
+}
+BENCHMARK(BM_StopTenIdleReaders)->UseManualTime()->Iterations(30)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,202 @@
+#include "serial_harness.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <memory>
+
+#include "platform/registry.h"
+#include "platform/strings.h"
+
+extern "C" BOOL __real__Z15TerminateThreadPvj(HANDLE thread, DWORD exitCode);
+
+namespace {
+
+std::atomic<int> g_terminations{0};
+std::array<std::atomic<serialtest::Recorder*>, 64> g_slots{};
+std::atomic<int> g_nextSlot{0};
+
+const WCHAR kWindowClass[] = u"SerialTestWindow";
+
+LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CHANNEL_DATA) {
+        auto* recorder =
+            reinterpret_cast<serialtest::Recorder*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        const char* bytes = reinterpret_cast<const char*>(wParam);
+        recorder->Add({'W', WM_CHANNEL_DATA, std::string(bytes, static_cast<size_t>(lParam))});
+        return 0;
+    }
+    if (message == WM_CLOSE) {
+        DestroyWindow(window);
+        return 0;
+    }
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void RegisterWindowClass() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = RecordingProc;
+        wc.lpszClassName = kWindowClass;
+        RegisterClassW(&wc);
+    });
+}
+
+void SetString(HKEY key, LPCWSTR name, const std::u16string& value) {
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR)));
+}
+
+struct Ports {
+    testsupport::TempDir dir;
+    std::vector<std::unique_ptr<testsupport::ScopedEnv>> env;
+    std::vector<std::unique_ptr<testsupport::PtyPair>> ptys;
+
+    Ports() {
+        // Empty discovery roots keep the host's own serial devices out of the table.
+        for (const char* sub : {"sys", "dev", "proc"}) {
+            std::filesystem::create_directories(dir.file(sub));
+        }
+        env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_REGISTRY",
+                                                               dir.file("registry.reg").c_str()));
+        env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_SYSFS_ROOT",
+                                                               dir.file("sys").c_str()));
+        env.push_back(
+            std::make_unique<testsupport::ScopedEnv>("BELVANE_DEV_ROOT", dir.file("dev").c_str()));
+        env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_PROC_ROOT",
+                                                               dir.file("proc").c_str()));
+        for (int i = 0; i < serialtest::kPorts; ++i) {
+            ptys.push_back(std::make_unique<testsupport::PtyPair>());
+            Register(i, ptys.back()->slavePath());
+        }
+    }
+
+    static void Register(int index, const std::string& path) {
+        const std::u16string name = platform::Format(u"Drivers\\BuiltIn\\TestSerial%d", index);
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr) != ERROR_SUCCESS) {
+            return;
+        }
+        SetString(key, u"Prefix", u"COM");
+        const DWORD value = static_cast<DWORD>(index);
+        RegSetValueExW(key, u"Index", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                       sizeof value);
+        SetString(key, u"DevicePath", platform::FromUtf8(path));
+        RegCloseKey(key);
+    }
+};
+
+Ports& ThePorts() {
+    static Ports ports;
+    return ports;
+}
+
+}  // namespace
+
+extern "C" BOOL __wrap__Z15TerminateThreadPvj(HANDLE thread, DWORD exitCode) {
+    ++g_terminations;
+    return __real__Z15TerminateThreadPvj(thread, exitCode);
+}
+
+namespace serialtest {
+
+void Recorder::Add(Piece piece) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    pieces_.push_back(std::move(piece));
+    changed_.notify_all();
+}
+
+std::vector<Piece> Recorder::Pieces() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return pieces_;
+}
+
+std::vector<std::string> Recorder::Bytes(char who) {
+    std::vector<std::string> out;
+    for (const Piece& p : Pieces()) {
+        if (p.who == who) out.push_back(p.bytes);
+    }
+    return out;
+}
+
+bool Recorder::WaitFor(char who, size_t count, int timeoutMs) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] {
+        size_t n = 0;
+        for (const Piece& p : pieces_) n += p.who == who ? 1 : 0;
+        return n >= count;
+    });
+}
+
+void Bind(SerialChannel* channel, Recorder* recorder) {
+    const int slot = g_nextSlot++ % static_cast<int>(g_slots.size());
+    g_slots[static_cast<size_t>(slot)] = recorder;
+    channel->portIndex = slot;
+}
+
+static Recorder* RecorderOf(SerialChannel* channel) {
+    return g_slots[static_cast<size_t>(channel->portIndex)];
+}
+
+LONG RecordFrame(SerialChannel* channel, LONG id, const BYTE* data, LONG count) {
+    Recorder* r = RecorderOf(channel);
+    r->Add({'F', id, std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(count))});
+    if (r->onFrame) r->onFrame(channel);
+    std::lock_guard<std::mutex> hold(r->mutex_);
+    const size_t call = r->calls_++;
+    return call < r->results.size() ? r->results[call] : 0;
+}
+
+LONG RecordChunk(SerialChannel* channel, LONG id, const BYTE* data, LONG count) {
+    RecorderOf(channel)->Add(
+        {'C', id, std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(count))});
+    return 0;
+}
+
+HWND CreateRecordingWindow(Recorder* recorder) {
+    RegisterWindowClass();
+    HWND window =
+        CreateWindowExW(0, kWindowClass, u"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(recorder));
+    return window;
+}
+
+TestWindow::TestWindow(Recorder* recorder) {
+    std::promise<HWND> created;
+    std::future<HWND> ready = created.get_future();
+    thread_ = std::thread([recorder, &created] {
+        created.set_value(CreateRecordingWindow(recorder));
+        MSG msg;
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            DispatchMessageW(&msg);
+        }
+    });
+    hwnd_ = ready.get();
+}
+
+TestWindow::~TestWindow() {
+    PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+    thread_.join();
+}
+
+testsupport::PtyPair& Pty(int index) {
+    return *ThePorts().ptys[static_cast<size_t>(index)];
+}
+
+void EnsurePorts() {
+    ThePorts();
+}
+
+int Terminations() {
+    return g_terminations;
+}
+
+}  // namespace serialtest
