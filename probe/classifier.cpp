@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "probe/port_scan.h"
 #include "probe/port_state.h"
 
 const BYTE RadarCommandBytes[14] = {0x40, 0x42, 0x43, 0x48, 0x4A, 0x4B, 0x50,
@@ -22,8 +23,9 @@ constexpr BYTE kGpsSignature[kWindowBytes] = {0x24, 0x47, 0x50, 0x52, 0x4D, 0x43
 // One window per port, never reset. Only the port's current reader touches its window,
 // but a port can be reopened with a new reader while an old one is being ended, so each
 // window has a guard of its own; it is held for a few instructions and never across a
-// platform call, so a reader can never be ended while holding it.
-struct GuardedWindow {
+// platform call, so a reader can never be ended while holding it. Each window has a cache
+// line of its own, so that readers of different ports do not slow each other down.
+struct alignas(64) GuardedWindow {
     std::atomic_flag busy;
     ByteWindow window;
 };
@@ -99,4 +101,13 @@ int ClassifyPortByte(int portIndex, BYTE b) {
     int type = ClassifyWindowByte(&guarded.window, b);
     guarded.busy.clear(std::memory_order_release);
     return type;
+}
+
+// A channel without a window of its own (null, or a port index outside 0 to 9) could never
+// be marked anyway, so its bytes are dropped.
+LONG ClassifyByte(SerialChannel* channel, LONG /*id*/, const BYTE* data, LONG /*count*/) {
+    if (channel == nullptr || data == nullptr) return 0;
+    int type = ClassifyPortByte(channel->portIndex, data[0]);
+    if (type != 0) MarkPortFound(channel, type);
+    return 0;
 }

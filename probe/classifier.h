@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/types.h"
+#include "serial/channel.h"
 
 // Six received bytes, oldest first, and a seventh that stays zero, read as a zero-terminated
 // byte string: the fill count is the number of bytes before the first zero.
@@ -23,3 +24,7 @@ int ClassifyWindowByte(ByteWindow* window, BYTE b);
 // so that a signature only counts when all its bytes came from that port. Returns 0 for an
 // index outside 0 to 9.
 int ClassifyPortByte(int portIndex, BYTE b);
+
+// Frame callback of every scan channel: classifies the first byte on the window of the
+// channel's port and marks the port on a signature. Always returns 0.
+LONG ClassifyByte(SerialChannel* channel, LONG id, const BYTE* data, LONG count);
