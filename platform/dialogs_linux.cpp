@@ -493,9 +493,12 @@ INT_PTR DialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialogTempla
         }
     }
     HWND first = NextTabStop(dialog, nullptr, true);
-    if (SendMessageW(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), initParam) && first &&
-        IsWindow(first) && IsWindowEnabled(first))
-        SetFocus(first);
+    // The focus goes to the first tab stop that is still enabled once the dialog has set
+    // itself up (its initialisation may have disabled the first one).
+    if (SendMessageW(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), initParam)) {
+        HWND target = NextTabStop(dialog, nullptr, true);
+        if (target) SetFocus(target);
+    }
     INT_PTR result = RunModal(dialog, frontEnd);
     DestroyWindow(dialog);
     return result;

@@ -98,4 +98,15 @@ bool TmuxSession::WaitForExit(int timeoutMs) {
     return false;
 }
 
+std::string TmuxSession::Query(const std::string& format) {
+    std::string s = Tmux("display-message -p -t " + session_ + " " + Quote(format));
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+    return s;
+}
+
+void TmuxSession::Resize(int width, int height) {
+    Tmux("resize-window -t " + session_ + " -x " + std::to_string(width) + " -y " +
+         std::to_string(height));
+}
+
 }  // namespace testsupport
