@@ -16,6 +16,15 @@ namespace {
 
 const char kRequest[] = "gps_data_n_n";
 
+// A port whose far end hung up fails every wait and every read at once. Without a pause
+// the reader would spin on it at full speed until it is stopped, whatever its sleep
+// settings say. The pause is alertable, so it does not hold up a stop.
+constexpr DWORD kFailedPortPauseMs = 50;
+
+void PauseAfterFailure() {
+    SleepEx(kFailedPortPauseMs, TRUE);
+}
+
 // Sleeps are alertable so that StopReader can cut them short with an APC.
 void SleepSetting(const LONG& setting) {
     const LONG ms = LoadShared(setting);
@@ -30,6 +39,7 @@ DWORD WaitForData(SerialChannel* channel) {
     DWORD mask = EV_RXCHAR;
     const bool polled = LoadShared(channel->pollMode) != 0;
     if (!polled && !WaitCommEvent(port, &mask, nullptr)) {
+        PauseAfterFailure();
         return 0;
     }
     if ((mask & EV_RXCHAR) == 0) {
@@ -58,7 +68,11 @@ LONG ReadPort(SerialChannel* channel, ReaderState* state, DWORD wanted) {
     const BOOL ok =
         port != nullptr && ReadFile(port, state->buffer + state->fill, toRead, &read, nullptr);
     LeaveCriticalSection(&channel->lock);
-    return ok ? static_cast<LONG>(read) : 0;
+    if (!ok) {
+        PauseAfterFailure();
+        return 0;
+    }
+    return static_cast<LONG>(read);
 }
 
 // One pass; true when it read data.
