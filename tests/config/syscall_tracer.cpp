@@ -18,6 +18,7 @@ struct Plan {
     long killAt = 0;
     long failAt = 0;
     const std::set<long>* failNumbers = nullptr;
+    long failFrom = 0;
 };
 
 [[noreturn]] void RunChild(const std::function<int()>& body) {
@@ -53,6 +54,7 @@ bool IsFileCall(long number) {
 // at the exit stop.
 bool ShouldFail(const Plan& plan, long fileCalls, long number) {
     if (plan.failAt != 0) return fileCalls == plan.failAt;
+    if (plan.failFrom != 0) return fileCalls >= plan.failFrom;
     return plan.failNumbers != nullptr && plan.failNumbers->count(number) != 0;
 }
 
@@ -133,6 +135,12 @@ TraceOutcome RunKilledAt(const std::function<int()>& body, long killAt) {
 
 TraceOutcome RunFailingCall(const std::function<int()>& body, long failAt) {
     return Run(body, Plan{0, failAt, nullptr});
+}
+
+TraceOutcome RunFailingFrom(const std::function<int()>& body, long failFrom) {
+    Plan plan;
+    plan.failFrom = failFrom;
+    return Run(body, plan);
 }
 
 TraceOutcome RunFailingSyscalls(const std::function<int()>& body,

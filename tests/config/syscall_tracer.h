@@ -28,6 +28,10 @@ TraceOutcome RunKilledAt(const std::function<int()>& body, long killAt);
 // is not executed and returns -EIO instead.
 TraceOutcome RunFailingCall(const std::function<int()>& body, long failAt);
 
+// Runs body in a traced child; its failFrom-th call on a file or directory and every later
+// one return -EIO, as on a disk that has failed for good.
+TraceOutcome RunFailingFrom(const std::function<int()>& body, long failFrom);
+
 // Runs body in a traced child; every file call whose number is in syscallNumbers returns
 // -EIO.
 TraceOutcome RunFailingSyscalls(const std::function<int()>& body,

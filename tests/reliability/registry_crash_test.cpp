@@ -184,6 +184,31 @@ TEST_P(RegistryCrashTest, FailedCallAtEveryStepKeepsTheFileAndTellsTheTruth) {
     EXPECT_GT(failures, 0);
 }
 
+// From some call on every file call fails, as on a disk that has died.
+TEST_P(RegistryCrashTest, FilesFailingForGoodFromEveryStepKeepTheFileAndTellTheTruth) {
+    Reset();
+    const auto whole = configtest::RunFailingCall(GetParam().body, 0);
+    if (!whole.traced) GTEST_SKIP() << "process tracing is not permitted here";
+    WholeWrite();
+    long failures = 0;
+    for (long from = 1; from <= whole.fileCalls; ++from) {
+        Reset();
+        const auto outcome = configtest::RunFailingFrom(GetParam().body, from);
+        ASSERT_TRUE(outcome.traced);
+        ASSERT_FALSE(outcome.crashed) << "from call " << from;
+        const std::string now = Which();
+        ASSERT_TRUE(now == "old" || now == "new") << now << ", file calls failing from " << from;
+        if (outcome.exitCode == 0) {
+            EXPECT_EQ(now, "new") << "success reported though calls failed from " << from;
+        } else {
+            ++failures;
+        }
+    }
+    std::printf("registry %s, failing for good: %ld injection points, %ld failures reported\n",
+                GetParam().name, whole.fileCalls, failures);
+    EXPECT_GT(failures, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Writes, RegistryCrashTest, ::testing::ValuesIn(kChanges),
                          [](const auto& param) {
                              return param.index == 0 ? "SetValue" : "DeleteKey";
