@@ -14,6 +14,21 @@
 
 namespace {
 
+// The sanitizers' runtimes make system calls of their own (a pipe to probe memory, say),
+// in numbers that vary from run to run: a failure injected there tests the runtime, not
+// the registry, and the call that a kill lands on is not the same from run to run.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
 using platform::detail::FormatRegText;
 using platform::detail::ParseRegText;
 
@@ -141,11 +156,11 @@ TEST_P(RegistryCrashTest, KilledAtEveryCallLeavesOldOrNewFileWhole) {
         killPoints += outcome.killed ? 1 : 0;
         const std::string now = Which();
         ASSERT_TRUE(now == "old" || now == "new") << now << ", killed before call " << at;
-        if (!outcome.killed) {
+        if (!outcome.killed && !kSanitized) {
             EXPECT_EQ(outcome.exitCode, 0);
             EXPECT_EQ(now, "new");
         }
-        if (sawNew > 0) {
+        if (sawNew > 0 && !kSanitized) {
             EXPECT_EQ(now, "new") << "the old file came back at call " << at;
         }
         (now == "old" ? sawOld : sawNew) += 1;
@@ -160,6 +175,7 @@ TEST_P(RegistryCrashTest, KilledAtEveryCallLeavesOldOrNewFileWhole) {
 }
 
 TEST_P(RegistryCrashTest, FailedCallAtEveryStepKeepsTheFileAndTellsTheTruth) {
+    if (kSanitized) GTEST_SKIP() << "failures would be injected into the sanitizer's runtime";
     Reset();
     const auto whole = configtest::RunFailingCall(GetParam().body, 0);
     if (!whole.traced) GTEST_SKIP() << "process tracing is not permitted here";
@@ -186,6 +202,7 @@ TEST_P(RegistryCrashTest, FailedCallAtEveryStepKeepsTheFileAndTellsTheTruth) {
 
 // From some call on every file call fails, as on a disk that has died.
 TEST_P(RegistryCrashTest, FilesFailingForGoodFromEveryStepKeepTheFileAndTellTheTruth) {
+    if (kSanitized) GTEST_SKIP() << "failures would be injected into the sanitizer's runtime";
     Reset();
     const auto whole = configtest::RunFailingCall(GetParam().body, 0);
     if (!whole.traced) GTEST_SKIP() << "process tracing is not permitted here";
