@@ -197,6 +197,8 @@ TEST_P(RegistryCrashTest, FailedCallAtEveryStepKeepsTheFileAndTellsTheTruth) {
             ++failures;
         }
     }
+    std::printf("registry %s, one call failing: %ld injection points, %ld failures reported\n",
+                GetParam().name, whole.fileCalls, failures);
     EXPECT_GT(failures, 0);
 }
 
