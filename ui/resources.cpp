@@ -89,7 +89,7 @@ std::vector<BYTE> IconImage(int size, int depth) {
     PutLe(out, static_cast<DWORD>(depth), 2);
     PutLe(out, 0, 4);  // no compression
     PutLe(out, static_cast<DWORD>((colourRow + maskRow) * size), 4);
-    PutLe(out, 0, 16);  // resolution and colour counts
+    for (int i = 0; i < 4; ++i) PutLe(out, 0, 4);  // resolution and colour counts
     for (int i = 0; i < paletteEntries; ++i) {
         const BYTE grey = static_cast<BYTE>(i);
         const Rgb c = i < 16 ? kBasePalette[i] : Rgb{grey, grey, grey};
