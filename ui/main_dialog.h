@@ -35,6 +35,6 @@ inline constexpr WCHAR kStartFailedText[] = TEXT("Test failure!");
 inline constexpr WCHAR kDeploySucceededText[] =
     TEXT("Deploy Succeed, Please run kovu program again!");
 inline constexpr WCHAR kDeployIncompleteText[] =
-    TEXT("Deploy incomplete, these settings were not written:");
+    TEXT("Deploy incomplete, please mend Belv.ini and press Belvane again:");
 inline constexpr WCHAR kNoConfigurationText[] =
     TEXT("Please take this progam to kovu directory and run again!");
