@@ -86,6 +86,8 @@ TEST(BelvaneTerminalTest, ScanReportDeploymentAndCancel) {
     fs::create_directories(dir.file("proc"));
     // A copy, not a link: the program finds Belv.ini beside its own file.
     fs::copy_file(BELVANE_PROGRAM, program + "/Belvane");
+    // The sample driver loads at every index: each port that does not open is free for it.
+    fs::copy_file(VIRTUAL_PORT_DRIVER, program + "/Morvex.dll");
     WriteFileBytes(program + "/Belv.ini",
                    "[GPS_COM]\r\nComPort=3\r\nBaudRate=4800\r\n[KOVU_COM]\r\nComPort=5\r\n"
                    "BaudRate=4800\r\n[VIRTUAL_COM]\r\nComPort=7\r\n");
@@ -105,7 +107,7 @@ TEST(BelvaneTerminalTest, ScanReportDeploymentAndCancel) {
     ASSERT_TRUE(session.WaitFor("Radar:com=2 buand=9600;", 90000)) << session.Screen();
     std::string screen = session.Screen();
     EXPECT_NE(screen.find("GPS:com=1 buand=4800;"), std::string::npos) << screen;
-    EXPECT_NE(screen.find("Virtual Port Undefined!"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("Virtual:com=4,6,9,3,5,7,8,0"), std::string::npos) << screen;
     EXPECT_EQ(screen.find("Is inspecting"), std::string::npos) << screen;
 
     int column = 0, row = 0;
@@ -115,7 +117,7 @@ TEST(BelvaneTerminalTest, ScanReportDeploymentAndCancel) {
         << session.Screen();
     EXPECT_EQ(ReadFileBytes(program + "/Belv.ini"),
               "[GPS_COM]\r\nComPort=1\nBaudRate=4800\n[KOVU_COM]\r\nComPort=2\n"
-              "BaudRate=9600\n[VIRTUAL_COM]\r\nComPort=7\r\n");
+              "BaudRate=9600\n[VIRTUAL_COM]\r\nComPort=4,6,9,3,5,7,8,0\n");
 
     ASSERT_TRUE(FindButton(session.Screen(), "Cancel", &column, &row));
     session.Click(column, row);
