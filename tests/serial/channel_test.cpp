@@ -155,6 +155,8 @@ TEST(ChannelOpen, AppliesRateParityAndStopBits) {
     for (Case k : {Case{u"O", ODDPARITY}, Case{u"ODD", ODDPARITY}, Case{u"E", EVENPARITY},
                    Case{u"EVEN", EVENPARITY}, Case{u"odd", NOPARITY}, Case{u"N", NOPARITY},
                    Case{u"", NOPARITY}}) {
+        // Back to plain settings first: the pseudo-terminal keeps neither parity nor size.
+        ASSERT_TRUE(OpenChannel(&c, nullptr, 1, 9600, u"NONE", 8, 1));
         ASSERT_TRUE(OpenChannel(&c, nullptr, 1, 19200, k.parity, 7, 2));
         EXPECT_EQ(c.dcb.Parity, k.expected);
         EXPECT_EQ(c.dcb.StopBits, TWOSTOPBITS);
@@ -200,7 +202,7 @@ class ReaderOnPty : public ::testing::Test {
     void Start(int index, bool withWindow = true) {
         if (withWindow) window = std::make_unique<serialtest::TestWindow>(&t.recorder);
         ASSERT_TRUE(t.Open(index, window ? window->hwnd() : nullptr));
-        ASSERT_TRUE(StartReader(&t.channel));
+        ASSERT_TRUE(serialtest::StartReaderAndWait(&t.channel));
         pty = &Pty(index);
     }
     void TearDown() override { CloseChannel(&t.channel); }
@@ -385,7 +387,7 @@ TEST(ReaderLifecycle, ReaderStuckInCallbackIsEndedWithTheLockFree) {
         for (;;) Sleep(1000);
     };
     ASSERT_TRUE(t.Open(11));
-    ASSERT_TRUE(StartReader(&t.channel));
+    ASSERT_TRUE(serialtest::StartReaderAndWait(&t.channel));
     Pty(11).Write("x");
     while (!entered) Sleep(1);
     const int before = serialtest::Terminations();
@@ -404,7 +406,7 @@ TEST(ReaderLifecycle, ReaderBlockedSendingToTheStoppingThreadIsEnded) {
     // A window of this thread, which pumps no messages while it stops the reader.
     HWND window = serialtest::CreateRecordingWindow(&t.recorder);
     ASSERT_TRUE(t.Open(0, window));
-    ASSERT_TRUE(StartReader(&t.channel));
+    ASSERT_TRUE(serialtest::StartReaderAndWait(&t.channel));
     Pty(0).Write("x");
     // Once the byte has left the queue the reader is past its stop check and on its way
     // into the send, which this thread never answers.
