@@ -60,16 +60,21 @@ std::string ProcRoot() {
     return Root("BELVANE_PROC_ROOT", "/proc");
 }
 
-// A DevicePath names the host's /dev; with another /dev root it is looked up there.
-std::string HostDevicePath(const std::string& devicePath) {
-    std::string root = DevRoot();
-    if (root != "/dev" && devicePath.rfind("/dev/", 0) == 0) return root + devicePath.substr(4);
-    return devicePath;
-}
-
 bool Exists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
+}
+
+// A DevicePath names the host's /dev; with another /dev root it is looked up there first.
+// A path the other root lacks (a pseudo-terminal that a simulator registered, say) is the
+// host's own.
+std::string HostDevicePath(const std::string& devicePath) {
+    std::string root = DevRoot();
+    if (root != "/dev" && devicePath.rfind("/dev/", 0) == 0) {
+        std::string mapped = root + devicePath.substr(4);
+        if (Exists(mapped)) return mapped;
+    }
+    return devicePath;
 }
 
 std::string ReadLine(const std::string& path) {

@@ -1,0 +1,247 @@
+// belvane-sim: simulated GPS receivers, radar detectors, silent and noisy lines on
+// pseudo-terminals, registered as COM ports for the programs of this project.
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/simulator/bench.h"
+#include "tools/simulator/emulator.h"
+#include "tools/simulator/pty_port.h"
+#include "tools/simulator/registration.h"
+#include "tools/simulator/replay.h"
+
+namespace {
+
+volatile sig_atomic_t g_stopSignal = 0;
+
+void OnStopSignal(int signal) {
+    g_stopSignal = signal;
+}
+
+struct Options {
+    std::string benchPath = BELVANE_SIM_DEFAULT_BENCH;
+    std::string registryPath;
+    std::string readyFile;
+};
+
+struct Device {
+    sim::DeviceSpec setup;
+    std::vector<std::string> replayBursts;
+    sim::PtyPort port;
+    sim::Emulator emulator;
+    sim::Registration registration;
+};
+
+struct Session {
+    std::vector<Device> devices;
+    std::vector<std::u16string> createdKeys;  // parent keys the registrations brought
+    std::string tempDir;                      // created by us, removed at the end
+    std::string readyFile;
+    bool readyWritten = false;
+};
+
+const char kUsage[] =
+    "usage: belvane-sim [--registry FILE] [--ready-file PATH] [BENCH]\n"
+    "Simulates the serial devices described in BENCH (default: the shipped default.bench)\n"
+    "on pseudo-terminals and registers them as COM ports in the registry file FILE\n"
+    "(default: $BELVANE_REGISTRY, else a temporary file whose path is printed).\n"
+    "Prints \"ready\" once every device is registered; ends on SIGINT, SIGTERM or SIGHUP.\n";
+
+bool ParseArguments(int argc, char** argv, Options& options) {
+    bool benchGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if ((arg == "--registry" || arg == "--ready-file") && i + 1 < argc) {
+            (arg == "--registry" ? options.registryPath : options.readyFile) = argv[++i];
+        } else if (arg == "-h" || arg == "--help") {
+            std::cout << kUsage;
+            std::exit(0);
+        } else if (!arg.starts_with("-") && !benchGiven) {
+            options.benchPath = arg;
+            benchGiven = true;
+        } else {
+            std::cerr << "belvane-sim: unexpected argument \"" << arg << "\"\n" << kUsage;
+            return false;
+        }
+    }
+    return true;
+}
+
+long long NowMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void InstallSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    action.sa_handler = SIG_IGN;  // a closed stdout must not end us before the clean-up
+    sigaction(SIGPIPE, &action, nullptr);
+}
+
+// Reads the bench and the captures it names; reports every error with file and line.
+bool LoadBench(const std::string& path, std::vector<Device>& devices) {
+    std::ifstream in(path);
+    if (!in) {
+        std::cerr << "belvane-sim: cannot read bench description " << path << "\n";
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string baseDir = std::filesystem::path(path).parent_path().string();
+    sim::Bench bench = sim::ParseBench(text.str(), path, baseDir);
+    for (const std::string& error : bench.errors) std::cerr << error << "\n";
+    bool ok = bench.errors.empty();
+    devices.resize(bench.devices.size());
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        devices[i].setup = bench.devices[i];
+        std::string error;
+        if (!devices[i].setup.replayPath.empty() &&
+            !sim::LoadCapture(devices[i].setup.replayPath, devices[i].replayBursts, error)) {
+            std::cerr << path << ":" << devices[i].setup.lineNumber << ": " << error << "\n";
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+// The simulator's own working directory: a temporary registry when none is named, and an
+// empty device tree for the platform's device discovery.
+bool MakeTempDir(Session& session) {
+    std::string dir = (std::filesystem::temp_directory_path() / "belvane-sim-XXXXXX").string();
+    if (!mkdtemp(dir.data()) || mkdir((dir + "/sysfs").c_str(), 0700) != 0) {
+        std::cerr << "belvane-sim: cannot create a temporary directory\n";
+        return false;
+    }
+    session.tempDir = dir;
+    return true;
+}
+
+// The registry file comes from --registry, else BELVANE_REGISTRY, else a temporary one.
+void ChooseRegistry(const Options& options, const Session& session) {
+    // The platform's first registry access builds its device table and gives every host
+    // serial device that no key names a key of its own. The simulator registers only its
+    // own devices, so its discovery looks at an empty tree.
+    setenv("BELVANE_SYSFS_ROOT", (session.tempDir + "/sysfs").c_str(), 1);
+    if (!options.registryPath.empty()) {
+        setenv("BELVANE_REGISTRY", options.registryPath.c_str(), 1);
+        return;
+    }
+    const char* fromEnvironment = getenv("BELVANE_REGISTRY");
+    if (fromEnvironment && *fromEnvironment) return;
+    std::string file = session.tempDir + "/registry.reg";
+    setenv("BELVANE_REGISTRY", file.c_str(), 1);
+    std::cout << "registry " << file << "\n";
+}
+
+bool SetUpDevice(Device& device, long long nowMs, unsigned seed) {
+    std::string error;
+    if (!sim::OpenPtyPort(device.port, error)) {
+        std::cerr << "belvane-sim: " << error << "\n";
+        return false;
+    }
+    sim::StartEmulator(device.emulator, device.setup, std::move(device.replayBursts), nowMs,
+                       time(nullptr), seed);
+    bool replaced = false;
+    if (!sim::RegisterDevice(device.setup, device.port.slavePath, device.registration, replaced,
+                             error)) {
+        std::cerr << "belvane-sim: " << error << "\n";
+        return false;
+    }
+    if (replaced)
+        std::cerr << "belvane-sim: replaced a registration of COM" << device.setup.comIndex
+                  << " left by an earlier simulator\n";
+    return true;
+}
+
+std::string DeviceLine(const Device& device) {
+    const sim::DeviceSpec& setup = device.setup;
+    return "COM" + std::to_string(setup.comIndex) + " " + sim::KindName(setup.kind) + " " +
+           std::to_string(setup.line.baud) + " " + sim::FormatFraming(setup.line) + " " +
+           device.port.slavePath;
+}
+
+bool WriteReadyFile(Session& session, const std::string& text) {
+    // Written under another name and renamed, so a waiting script never sees half of it.
+    std::string temporary = session.readyFile + ".tmp";
+    std::ofstream out(temporary);
+    out << text;
+    out.close();
+    if (!out || std::rename(temporary.c_str(), session.readyFile.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        std::cerr << "belvane-sim: cannot write " << session.readyFile << "\n";
+        return false;
+    }
+    session.readyWritten = true;
+    return true;
+}
+
+bool AnnounceReady(Session& session) {
+    std::string text;
+    for (const Device& device : session.devices) text += DeviceLine(device) + "\n";
+    text += "ready\n";
+    // The file first: whoever saw "ready" on the output may look for the file at once.
+    if (!session.readyFile.empty() && !WriteReadyFile(session, text)) return false;
+    std::cout << text << std::flush;
+    return true;
+}
+
+void TearDown(Session& session) {
+    for (Device& device : session.devices) {
+        sim::Unregister(device.registration);
+        sim::ClosePtyPort(device.port);
+    }
+    if (session.readyWritten) std::remove(session.readyFile.c_str());
+    sim::RemoveEmptyKeys(session.createdKeys);
+    if (!session.tempDir.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(session.tempDir, ignored);
+    }
+}
+
+void Run(Session& session) {
+    while (!g_stopSignal) {
+        long long now = NowMs();
+        for (Device& device : session.devices) sim::ServicePort(device.port, device.emulator, now);
+        usleep(5000);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseArguments(argc, argv, options)) return 2;
+    Session session;
+    if (!LoadBench(options.benchPath, session.devices)) return 2;
+    InstallSignalHandlers();
+
+    session.readyFile = options.readyFile;
+    if (!MakeTempDir(session)) return 1;
+    ChooseRegistry(options, session);
+    std::random_device entropy;
+    bool ok = true;
+    long long now = NowMs();
+    session.createdKeys = sim::MissingParentKeys();
+    for (std::size_t i = 0; i < session.devices.size() && ok && !g_stopSignal; ++i)
+        ok = SetUpDevice(session.devices[i], now, entropy());
+    if (ok && !g_stopSignal) ok = AnnounceReady(session);
+    if (ok) Run(session);
+    TearDown(session);
+    return ok ? 0 : 1;
+}
