@@ -11,6 +11,7 @@
 
 #include "platform/files.h"
 #include "platform/strings.h"
+#include "serial/framing.h"
 #include "serial_harness.h"
 #include "support/test_support.h"
 
@@ -322,6 +323,14 @@ TEST_F(ReaderOnPty, WaitsForCommEventsWhenNotPolling) {
     StopReader(&t.channel);  // wakes the WaitCommEvent and the idle sleep
     EXPECT_EQ(serialtest::Terminations(), before);
     EXPECT_EQ(t.channel.readerThread, nullptr);
+}
+
+TEST_F(ReaderOnPty, UnterminatedFrameFillingTheBufferIsDroppedAndReadingGoesOn) {
+    t.Delimiters("{", "}");
+    Start(9, false);
+    pty->Write("{" + std::string(3 * RECEIVE_BUFFER_SIZE, 'f'));
+    Send("{ok}", 'F', 1);
+    EXPECT_EQ(t.recorder.Bytes('F'), (Strings{"{ok}"}));
 }
 
 TEST_F(ReaderOnPty, ReceiversMayWriteToThePort) {
