@@ -356,23 +356,28 @@ TEST(ReaderLifecycle, StartTwiceRunsOneReader) {
     EXPECT_NE(t.channel.port, nullptr);  // back in state open
 }
 
+// Readers asleep (100 ms, as the port scan sets it, and far longer than StopReader waits)
+// are woken, not terminated; so is a reader waiting for a comm event.
 TEST(ReaderLifecycle, TenSleepingReadersStopWithoutTermination) {
-    std::vector<std::unique_ptr<TestChannel>> channels;
-    for (int i = 0; i < 10; ++i) {
-        channels.push_back(std::make_unique<TestChannel>());
-        SerialChannel& c = channels.back()->channel;
-        c.framed = 0;
-        c.recordSize = 1;
-        c.sleepIdleMs = 100;
-        ASSERT_TRUE(channels.back()->Open(i));
-        ASSERT_TRUE(StartReader(&c));
+    for (LONG sleepMs : {100, 5000}) {
+        std::vector<std::unique_ptr<TestChannel>> channels;
+        for (int i = 0; i < 10; ++i) {
+            channels.push_back(std::make_unique<TestChannel>());
+            SerialChannel& c = channels.back()->channel;
+            c.framed = 0;
+            c.recordSize = 1;
+            c.sleepIdleMs = sleepMs;
+            c.pollMode = i % 2;
+            ASSERT_TRUE(channels.back()->Open(i));
+            ASSERT_TRUE(serialtest::StartReaderAndWait(&c));
+        }
+        const int before = serialtest::Terminations();
+        for (auto& t : channels) {
+            StopReader(&t->channel);
+            EXPECT_EQ(t->channel.readerThread, nullptr);
+        }
+        EXPECT_EQ(serialtest::Terminations(), before) << "sleeping " << sleepMs << " ms";
     }
-    const int before = serialtest::Terminations();
-    for (auto& t : channels) {
-        StopReader(&t->channel);
-        EXPECT_EQ(t->channel.readerThread, nullptr);
-    }
-    EXPECT_EQ(serialtest::Terminations(), before);
 }
 
 TEST(ReaderLifecycle, ReaderEndingByItselfGivesUpItsHandle) {
