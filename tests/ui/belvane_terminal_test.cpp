@@ -1,67 +1,19 @@
 // Belvane as its user meets it: the real program in a terminal, devices from the simulator.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "support/simulator_process.h"
 #include "support/test_support.h"
 #include "support/tmux_session.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using testsupport::ReadFileBytes;
 using testsupport::WriteFileBytes;
-
-// belvane-sim with a bench of its own, registered in a private registry file.
-class Simulator {
-  public:
-    Simulator(const std::string& registry, const std::string& bench, const std::string& ready)
-        : ready_(ready) {
-        std::vector<std::string> args{BELVANE_SIM_PROGRAM, "--registry", registry,
-                                      "--ready-file",      ready,        bench};
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        // Its device lines are read from the ready file; its standard output stays quiet.
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Simulator() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
-
-    bool WaitReady() {
-        for (int i = 0; i < 200 && pid_ > 0; ++i) {
-            if (fs::exists(ready_) && ReadFileBytes(ready_).find("ready") != std::string::npos)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
-
-  private:
-    std::string ready_;
-    pid_t pid_ = -1;
-};
 
 // The cell of a button caption on the row of the dialog's buttons.
 bool FindButton(const std::string& screen, const std::string& caption, int* column, int* row) {
@@ -92,7 +44,8 @@ TEST(BelvaneTerminalTest, ScanReportDeploymentAndCancel) {
                    "[GPS_COM]\r\nComPort=3\r\nBaudRate=4800\r\n[KOVU_COM]\r\nComPort=5\r\n"
                    "BaudRate=4800\r\n[VIRTUAL_COM]\r\nComPort=7\r\n");
     WriteFileBytes(dir.file("test.bench"), "COM1 gps 4800\nCOM2 radar 9600 interval=200\n");
-    Simulator simulator(dir.file("registry.reg"), dir.file("test.bench"), dir.file("ready"));
+    testsupport::SimulatorProcess simulator(BELVANE_SIM_PROGRAM, dir.file("registry.reg"),
+                                            dir.file("test.bench"), dir.file("ready"));
     ASSERT_TRUE(simulator.WaitReady());
 
     // After the program the shell shows its exit code and whether the terminal is back in
