@@ -71,6 +71,12 @@ std::string TmuxSession::Screen() {
     return Tmux("capture-pane -p -t " + session_);
 }
 
+std::string TmuxSession::Format(const std::string& format) {
+    std::string out = Tmux("display-message -p -t " + session_ + " " + Quote(format));
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
 bool TmuxSession::WaitFor(const std::string& text, int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
