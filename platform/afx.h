@@ -238,6 +238,8 @@ class CWinApp : public CWinThread {
     // Names the settings key: HKEY_CURRENT_USER\Software\<key>\<application name>. Nothing
     // is written there until the program stores a setting.
     void SetRegistryKey(LPCWSTR key);
+    // An icon group from the program's resources.
+    HICON LoadIcon(UINT id) const { return LoadIconW(m_hInstance, MAKEINTRESOURCEW(id)); }
 
     LPCWSTR m_pszAppName = nullptr;
     LPCWSTR m_pszRegistryKey = nullptr;

@@ -200,7 +200,8 @@ int CWinThread::Run() {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
-    return ExitInstance() ? ExitInstance() : static_cast<int>(msg.wParam);
+    int exitCode = ExitInstance();
+    return exitCode ? exitCode : static_cast<int>(msg.wParam);
 }
 
 BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)

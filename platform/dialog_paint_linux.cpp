@@ -179,6 +179,9 @@ DialogLayout LayoutDialog(HWND dialog, int columns, int rows) {
         if (auto* edit = dynamic_cast<EditState*>(c->extension.get())) {
             edit->width = std::max(1, cell.w - 1);  // the last column is the scroll bar
             edit->rows = cell.h;
+            // A larger screen may show what was scrolled out.
+            int lines = static_cast<int>(WrapText(c->text, edit->width).size());
+            edit->topLine = std::clamp(edit->topLine, 0, std::max(0, lines - edit->rows));
         }
         if (auto* list = dynamic_cast<ListState*>(c->extension.get())) {
             bool border = (c->style & WS_BORDER) && cell.h >= 3 && cell.w >= 3;

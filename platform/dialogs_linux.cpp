@@ -493,9 +493,12 @@ INT_PTR DialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialogTempla
         }
     }
     HWND first = NextTabStop(dialog, nullptr, true);
-    if (SendMessageW(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), initParam) && first &&
-        IsWindow(first) && IsWindowEnabled(first))
-        SetFocus(first);
+    // The focus goes to the first tab stop that is still enabled once the dialog has set
+    // itself up (its initialisation may have disabled the first one).
+    if (SendMessageW(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), initParam)) {
+        HWND target = NextTabStop(dialog, nullptr, true);
+        if (target) SetFocus(target);
+    }
     INT_PTR result = RunModal(dialog, frontEnd);
     DestroyWindow(dialog);
     return result;
@@ -708,17 +711,17 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT) {
         {WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, static_cast<short>(cx / 2 - 20),
          static_cast<short>(textCy + 8), 40, 14, IDOK, u"BUTTON", u"OK"},
     };
-    platform::DialogSpec spec{WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_CENTER,
-                              0,
-                              0,
-                              0,
-                              cx,
-                              static_cast<short>(textCy + 26),
-                              caption ? caption : u"",
-                              u"",
-                              0,
-                              u""};
-    std::vector<WORD> words = platform::BuildDialogTemplate(spec, items);
+    platform::DialogSpec layout{WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_CENTER,
+                                0,
+                                0,
+                                0,
+                                cx,
+                                static_cast<short>(textCy + 26),
+                                caption ? caption : u"",
+                                u"",
+                                0,
+                                u""};
+    std::vector<WORD> words = platform::BuildDialogTemplate(layout, items);
     INT_PTR result = DialogBoxIndirectParamW(
         nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), owner, MessageBoxProc, 0);
     return result < 0 ? 0 : static_cast<int>(result);

@@ -730,6 +730,7 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC function) {
     }
     Registry& reg = Reg();
     unsigned long long order = reg.timerOrder.fetch_add(1);
+    elapse = std::max<UINT>(elapse, 10);  // as on Windows, so a zero period cannot spin
     {
         std::lock_guard<std::mutex> lock(queue->mutex);
         if (!window) {

@@ -153,24 +153,24 @@ int lstrcmpiW(LPCWSTR a, LPCWSTR b) {
 namespace platform {
 namespace {
 
-struct Spec {
+struct Conversion {
     bool left = false;
     bool zero = false;
     int width = 0;
     int precision = -1;
 };
 
-void Pad(std::u16string& out, std::u16string_view body, const Spec& spec, bool numeric) {
-    size_t width = spec.width > 0 ? static_cast<size_t>(spec.width) : 0;
+void Pad(std::u16string& out, std::u16string_view body, const Conversion& conv, bool numeric) {
+    size_t width = conv.width > 0 ? static_cast<size_t>(conv.width) : 0;
     if (body.size() >= width) {
         out.append(body);
         return;
     }
     size_t fill = width - body.size();
-    if (spec.left) {
+    if (conv.left) {
         out.append(body);
         out.append(fill, u' ');
-    } else if (spec.zero && numeric) {
+    } else if (conv.zero && numeric) {
         size_t sign = (!body.empty() && body[0] == u'-') ? 1 : 0;
         out.append(body.substr(0, sign));
         out.append(fill, u'0');
@@ -199,21 +199,21 @@ void AppendFormatV(std::u16string& out, LPCWSTR format, va_list args) {
             out.push_back(*p);
             continue;
         }
-        Spec spec;
+        Conversion conv;
         ++p;
         for (;; ++p) {
             if (*p == u'-')
-                spec.left = true;
+                conv.left = true;
             else if (*p == u'0')
-                spec.zero = true;
+                conv.zero = true;
             else
                 break;
         }
-        for (; *p >= u'0' && *p <= u'9'; ++p) spec.width = spec.width * 10 + (*p - u'0');
+        for (; *p >= u'0' && *p <= u'9'; ++p) conv.width = conv.width * 10 + (*p - u'0');
         if (*p == u'.') {
-            spec.precision = 0;
+            conv.precision = 0;
             for (++p; *p >= u'0' && *p <= u'9'; ++p)
-                spec.precision = spec.precision * 10 + (*p - u'0');
+                conv.precision = conv.precision * 10 + (*p - u'0');
         }
         int longs = 0;
         bool sizeT = false;
@@ -238,7 +238,7 @@ void AppendFormatV(std::u16string& out, LPCWSTR format, va_list args) {
                                                      : static_cast<unsigned long long>(v);
                 std::u16string body = Digits(magnitude, 10, false);
                 if (v < 0) body.insert(body.begin(), u'-');
-                Pad(out, body, spec, true);
+                Pad(out, body, conv, true);
                 break;
             }
             case u'u':
@@ -248,20 +248,20 @@ void AppendFormatV(std::u16string& out, LPCWSTR format, va_list args) {
                                        : longs >= 2 ? va_arg(args, unsigned long long)
                                        : longs == 1 ? va_arg(args, unsigned long)
                                                     : va_arg(args, unsigned int);
-                Pad(out, Digits(v, *p == u'u' ? 10 : 16, *p == u'X'), spec, true);
+                Pad(out, Digits(v, *p == u'u' ? 10 : 16, *p == u'X'), conv, true);
                 break;
             }
             case u'c': {
                 WCHAR c = static_cast<WCHAR>(va_arg(args, int));
-                Pad(out, std::u16string_view(&c, 1), spec, false);
+                Pad(out, std::u16string_view(&c, 1), conv, false);
                 break;
             }
             case u's': {
                 const WCHAR* s = va_arg(args, const WCHAR*);
                 if (!s) s = u"(null)";
-                size_t n = spec.precision >= 0 ? wcsnlen(s, static_cast<size_t>(spec.precision))
+                size_t n = conv.precision >= 0 ? wcsnlen(s, static_cast<size_t>(conv.precision))
                                                : wcslen(s);
-                Pad(out, std::u16string_view(s, n), spec, false);
+                Pad(out, std::u16string_view(s, n), conv, false);
                 break;
             }
             case u'%':

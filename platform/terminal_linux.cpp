@@ -7,6 +7,8 @@
 // write the saved terminal modes back and then re-raise the signal.
 #define NCURSES_WIDECHAR 1
 #include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <ncursesw/ncurses.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -21,10 +23,10 @@
 #include "platform/internal/dialog.h"
 #include "platform/internal/wait.h"
 
-// From <term.h>, whose macros (columns, lines, ...) would collide with ordinary names.
-extern "C" int setupterm(const char* term, int fd, int* error);
-
 namespace platform::detail {
+
+bool TerminalTypeKnown();  // terminal_probe_linux.cpp
+
 namespace {
 
 constexpr char kMouseOn[] = "\033[?1000h\033[?1006h";
@@ -84,8 +86,42 @@ void PrepareResetSequence() {
     AppendCapability("rmcup");
 }
 
+// Without a UTF-8 locale the drawing characters become ASCII ones.
+char32_t AsciiFallback(char32_t c) {
+    switch (c) {
+        case U'┌':
+        case U'┐':
+        case U'└':
+        case U'┘':
+        case U'╔':
+        case U'╗':
+        case U'╚':
+        case U'╝':
+            return U'+';
+        case U'─':
+        case U'═':
+            return U'-';
+        case U'│':
+        case U'║':
+            return U'|';
+        case U'░':
+            return U':';
+        case U'█':
+            return U'#';
+        case U'▲':
+            return U'^';
+        case U'▼':
+            return U'v';
+        case U'◆':
+            return U'*';
+        default:
+            return c < 0x80 ? c : U'?';
+    }
+}
+
 class NcursesCanvas : public Canvas {
   public:
+    explicit NcursesCanvas(bool unicode) : unicode_(unicode) {}
     void Put(int column, int row, std::u16string_view text, int attr) override {
         std::wstring wide;
         for (size_t i = 0; i < text.size(); ++i) {
@@ -99,7 +135,7 @@ class NcursesCanvas : public Canvas {
             } else if (c < 0x20) {
                 c = u' ';
             }
-            wide.push_back(static_cast<wchar_t>(c));
+            wide.push_back(static_cast<wchar_t>(unicode_ ? c : AsciiFallback(c)));
         }
         attr_t a = A_NORMAL;
         if (attr & kReverse) a |= A_REVERSE;
@@ -110,6 +146,9 @@ class NcursesCanvas : public Canvas {
         mvaddnwstr(row, column, wide.c_str(), static_cast<int>(wide.size()));
         attrset(A_NORMAL);
     }
+
+  private:
+    bool unicode_;
 };
 
 class TerminalFront : public FrontEnd {
@@ -122,8 +161,7 @@ class TerminalFront : public FrontEnd {
                 "output on a terminal.";
             return false;
         }
-        int error = 0;
-        if (setupterm(nullptr, STDOUT_FILENO, &error) != OK) {
+        if (!TerminalTypeKnown()) {
             const char* term = std::getenv("TERM");
             *why = std::string("This program needs a usable terminal type; TERM=\"") +
                    (term ? term : "") + "\" is not known.";
@@ -138,6 +176,11 @@ class TerminalFront : public FrontEnd {
             return true;
         }
         if (!Check(why)) return false;
+        // Wide characters need a character set from the locale; only LC_CTYPE is taken,
+        // so that number formatting elsewhere stays as it is.
+        setlocale(LC_CTYPE, "");
+        if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) setlocale(LC_CTYPE, "C.UTF-8");
+        unicode_ = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
         if (tcgetattr(STDIN_FILENO, &g_savedModes) == 0) g_modesSaved = 1;
         screen_ = newterm(nullptr, stdout, stdin);
         if (!screen_) {
@@ -173,8 +216,7 @@ class TerminalFront : public FrontEnd {
             Resize();
         }
         if (count >= 1 && fds[0].revents) {
-            if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) HangUp(dialog);
-            ReadInput();
+            if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) || !ReadInput()) HangUp(dialog);
             Decode(dialog);
         }
     }
@@ -182,7 +224,7 @@ class TerminalFront : public FrontEnd {
     void Paint(const std::vector<HWND>& dialogs) override {
         if (!screen_ || isendwin()) return;
         erase();
-        NcursesCanvas canvas;
+        NcursesCanvas canvas(unicode_);
         for (HWND dialog : dialogs) PaintDialog(dialog, COLS, LINES, canvas);
         refresh();
     }
@@ -207,8 +249,12 @@ class TerminalFront : public FrontEnd {
         }
     }
 
+    // At exit: the screen is handed back and its memory freed.
     void Shutdown() {
-        if (screen_ && !isendwin()) Suspend();
+        if (!screen_) return;
+        if (!isendwin()) Suspend();
+        delscreen(screen_);
+        screen_ = nullptr;
     }
 
   private:
@@ -268,25 +314,21 @@ class TerminalFront : public FrontEnd {
         _exit(129);
     }
 
-    void ReadInput() {
+    // One read of what is waiting (stdin stays blocking: it is shared with the shell);
+    // false when the terminal has gone (end of input).
+    bool ReadInput() {
         char buffer[256];
-        for (;;) {
-            ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-            if (n > 0) {
-                pending_.append(buffer, static_cast<size_t>(n));
-                if (n < static_cast<ssize_t>(sizeof buffer)) break;
-                continue;
-            }
-            break;
-        }
+        ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n > 0) pending_.append(buffer, static_cast<size_t>(n));
+        if (n == 0) return false;
+        return n > 0 || errno == EINTR || errno == EAGAIN;
     }
 
     // A lone Escape byte may begin a sequence whose rest is still on its way.
     bool MoreInputSoon() {
         pollfd fd{STDIN_FILENO, POLLIN, 0};
         if (WaitFds(&fd, 1, 30, false) != WaitResult::Ready) return false;
-        ReadInput();
-        return true;
+        return ReadInput();
     }
 
     void Decode(HWND dialog) {
@@ -401,6 +443,7 @@ class TerminalFront : public FrontEnd {
     }
 
     SCREEN* screen_ = nullptr;
+    bool unicode_ = false;
     std::string pending_;
 
   public:

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <thread>
 #include <vector>
@@ -56,6 +57,8 @@ struct Log {
     int sizes = 0;
     DWORD shellFlags = 0;
     bool hideDone = false;
+    bool disableEditOnInit = false;
+    std::promise<std::thread::id>* timerFired = nullptr;
 };
 
 INT_PTR CALLBACK SampleProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -71,6 +74,7 @@ INT_PTR CALLBACK SampleProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
                 SHInitDialog(&info);
             }
             if (log->hideDone) SHDoneButton(dialog, SHDB_HIDE);
+            if (log->disableEditOnInit) EnableWindow(GetDlgItem(dialog, kEdit), FALSE);
             return TRUE;
         }
         case WM_COMMAND:
@@ -84,6 +88,10 @@ INT_PTR CALLBACK SampleProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
             return TRUE;
         case WM_SIZE:
             ++log->sizes;
+            return TRUE;
+        case WM_TIMER:
+            KillTimer(dialog, wParam);
+            if (log->timerFired) log->timerFired->set_value(std::this_thread::get_id());
             return TRUE;
         case kFinish:
             SetDlgItemTextW(dialog, kLabel, u"finished");
@@ -349,6 +357,28 @@ TEST_F(Dialogs, CopiedDialogClassIsFoundAndBroughtForward) {
     EXPECT_EQ(Result(), IDOK);
     EXPECT_EQ(FindWindowW(u"DialogsTestClass", nullptr), nullptr);
     EXPECT_TRUE(UnregisterClassW(u"DialogsTestClass", nullptr));
+}
+
+TEST_F(Dialogs, FocusSkipsAFirstTabStopThatInitialisationDisabled) {
+    log_.disableEditOnInit = true;
+    HWND dialog = Start();
+    EXPECT_EQ(FocusedControlId(dialog), kGo);
+}
+
+TEST_F(Dialogs, TimerOfTheDialogFiresOnItsThreadWhileItWaits) {
+    platform::UseManualClock();
+    std::promise<std::thread::id> fired;
+    log_.timerFired = &fired;
+    HWND dialog = Start();
+    std::thread::id dialogThread;
+    std::function<void(HWND)> who = [&](HWND) { dialogThread = std::this_thread::get_id(); };
+    SendMessageW(dialog, kRunOnDialog, 0, reinterpret_cast<LPARAM>(&who));
+    EXPECT_EQ(SetTimer(dialog, 1, 10000, nullptr), 1u);
+    platform::AdvanceClock(10000);
+    auto result = fired.get_future();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(result.get(), dialogThread);
+    platform::UseRealClock();
 }
 
 TEST(DialogTemplates, BadTemplatesFailWithMinusOne) {

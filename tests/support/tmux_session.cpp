@@ -91,8 +91,14 @@ bool TmuxSession::Running() {
 }
 
 int TmuxSession::ExitStatus() {
-    std::string s = Tmux("display-message -p -t " + session_ + " '#{pane_dead_status}'");
-    return s.empty() || s == "\n" ? -1 : std::stoi(s);
+    // tmux marks the pane dead when the program's terminal closes and records the status
+    // when it reaps the process, a moment later; wait for that moment.
+    for (int tries = 0; tries < 50; ++tries) {
+        std::string s = Tmux("display-message -p -t " + session_ + " '#{pane_dead_status}'");
+        if (!s.empty() && s != "\n") return std::stoi(s);
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+    return -1;
 }
 
 bool TmuxSession::WaitForExit(int timeoutMs) {
@@ -102,6 +108,17 @@ bool TmuxSession::WaitForExit(int timeoutMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return false;
+}
+
+std::string TmuxSession::Query(const std::string& format) {
+    std::string s = Tmux("display-message -p -t " + session_ + " " + Quote(format));
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+    return s;
+}
+
+void TmuxSession::Resize(int width, int height) {
+    Tmux("resize-window -t " + session_ + " -x " + std::to_string(width) + " -y " +
+         std::to_string(height));
 }
 
 }  // namespace testsupport

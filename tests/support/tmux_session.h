@@ -31,6 +31,9 @@ class TmuxSession {
     bool Running();
     int ExitStatus();
     bool WaitForExit(int timeoutMs);
+    // The value of a tmux format for the pane, such as "#{alternate_on}".
+    std::string Query(const std::string& format);
+    void Resize(int width, int height);
 
   private:
     std::string Tmux(const std::string& args);

@@ -14,10 +14,10 @@ namespace {
 using sim::SignatureScanner;
 
 sim::DeviceSpec Device(sim::DeviceKind kind, unsigned baud) {
-    sim::DeviceSpec spec;
-    spec.kind = kind;
-    spec.line.baud = baud;
-    return spec;
+    sim::DeviceSpec device;
+    device.kind = kind;
+    device.line.baud = baud;
+    return device;
 }
 
 // What a listener set to `listener` receives from the device over `ms` milliseconds, in
@@ -70,9 +70,9 @@ TEST(EmulatorTest, PacesOutputAtTheLineRate) {
 }
 
 TEST(EmulatorTest, OverfullLineLosesWholeSentencesOnly) {
-    sim::DeviceSpec spec = Device(sim::DeviceKind::Gps, 1200);  // 120 characters a second
+    sim::DeviceSpec device = Device(sim::DeviceKind::Gps, 1200);  // 120 characters a second
     sim::Emulator gps;
-    sim::StartEmulator(gps, spec, {}, 0, 1700000000, 1);
+    sim::StartEmulator(gps, device, {}, 0, 1700000000, 1);
     long long now = 0;
     std::string heard = Listen(gps, now, 600000, {1200, 8, 'N', 1});
     EXPECT_GT(heard.size(), 60000u);
@@ -90,10 +90,10 @@ TEST(EmulatorTest, OverfullLineLosesWholeSentencesOnly) {
 }
 
 TEST(EmulatorTest, RadarSendsSignaturesAtItsInterval) {
-    sim::DeviceSpec spec = Device(sim::DeviceKind::Radar, 9600);
-    spec.intervalMs = 250;
+    sim::DeviceSpec device = Device(sim::DeviceKind::Radar, 9600);
+    device.intervalMs = 250;
     sim::Emulator radar;
-    sim::StartEmulator(radar, spec, {}, 0, 0, 1);
+    sim::StartEmulator(radar, device, {}, 0, 0, 1);
     long long now = 0;
     std::string heard = Listen(radar, now, 990, {9600, 8, 'N', 1});
     EXPECT_EQ(heard, sim::RadarBurst(sim::RadarMode::Frames, 0) +
@@ -106,10 +106,10 @@ TEST(EmulatorTest, RadarSendsSignaturesAtItsInterval) {
 }
 
 TEST(EmulatorTest, NoiseIsNeverADeviceAndSilenceIsSilent) {
-    sim::DeviceSpec spec = Device(sim::DeviceKind::Noise, 9600);
-    spec.intervalMs = 20;
+    sim::DeviceSpec device = Device(sim::DeviceKind::Noise, 9600);
+    device.intervalMs = 20;
     sim::Emulator noise, silent;
-    sim::StartEmulator(noise, spec, {}, 0, 0, 5);
+    sim::StartEmulator(noise, device, {}, 0, 0, 5);
     sim::StartEmulator(silent, Device(sim::DeviceKind::Silent, 9600), {}, 0, 0, 5);
     long long now = 0, silentNow = 0;
     SignatureScanner scanner;

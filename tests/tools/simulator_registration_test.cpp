@@ -22,10 +22,10 @@ class RegistrationTest : public ::testing::Test {
     void TearDown() override { platform::detail::RebuildDeviceTable(); }
 
     static sim::DeviceSpec Gps(int comIndex) {
-        sim::DeviceSpec spec;
-        spec.comIndex = comIndex;
-        spec.kind = sim::DeviceKind::Gps;
-        return spec;
+        sim::DeviceSpec setup;
+        setup.comIndex = comIndex;
+        setup.kind = sim::DeviceKind::Gps;
+        return setup;
     }
     static bool KeyExists(const std::u16string& path) {
         HKEY key;

@@ -13,17 +13,17 @@ constexpr double kMaxBurstMs = 50.0;
 constexpr std::size_t kMaxPending = 8192;
 
 std::string NextTransmission(Emulator& e) {
-    const DeviceSpec& spec = e.spec;
-    switch (spec.kind) {
+    const DeviceSpec& setup = e.setup;
+    switch (setup.kind) {
         case DeviceKind::Gps:
             if (!e.replayBursts.empty()) {
                 const std::string& burst = e.replayBursts[e.replayNext];
                 e.replayNext = (e.replayNext + 1) % e.replayBursts.size();
                 return burst;
             }
-            return GpsBurst(spec.gps, e.startUtcSeconds + e.sequence);
+            return GpsBurst(setup.gps, e.startUtcSeconds + e.sequence);
         case DeviceKind::Radar:
-            return RadarBurst(spec.radarMode, e.sequence);
+            return RadarBurst(setup.radarMode, e.sequence);
         case DeviceKind::Noise: {
             std::uniform_int_distribution<std::size_t> length(1, 48);
             return GarbageBytes(length(e.rng), e.rng);
@@ -35,15 +35,15 @@ std::string NextTransmission(Emulator& e) {
 }
 
 long long PeriodMs(Emulator& e) {
-    switch (e.spec.kind) {
+    switch (e.setup.kind) {
         case DeviceKind::Gps:
             return kGpsPeriodMs;
         case DeviceKind::Radar:
-            return e.spec.intervalMs;
+            return e.setup.intervalMs;
         case DeviceKind::Noise: {
             // Irregular: between half and one and a half intervals.
-            std::uniform_int_distribution<long long> jitter(e.spec.intervalMs / 2,
-                                                            e.spec.intervalMs * 3 / 2);
+            std::uniform_int_distribution<long long> jitter(e.setup.intervalMs / 2,
+                                                            e.setup.intervalMs * 3 / 2);
             return std::max(1LL, jitter(e.rng));
         }
         case DeviceKind::Silent:
@@ -62,11 +62,11 @@ double GarbageRatio(const LineSettings& device, const LineSettings& listener) {
 
 }  // namespace
 
-void StartEmulator(Emulator& emulator, const DeviceSpec& spec,
+void StartEmulator(Emulator& emulator, const DeviceSpec& setup,
                    std::vector<std::string> replayBursts, long long nowMs, long long utcSeconds,
                    unsigned seed) {
     emulator = Emulator{};
-    emulator.spec = spec;
+    emulator.setup = setup;
     emulator.replayBursts = std::move(replayBursts);
     emulator.startUtcSeconds = utcSeconds;
     emulator.nextBurstMs = nowMs;
@@ -83,7 +83,7 @@ std::string StepEmulator(Emulator& e, long long nowMs, const LineSettings& liste
         ++e.sequence;
         e.nextBurstMs += PeriodMs(e);
     }
-    double charsPerMs = e.spec.line.baud / (1000.0 * BitsPerCharacter(e.spec.line));
+    double charsPerMs = e.setup.line.baud / (1000.0 * BitsPerCharacter(e.setup.line));
     double elapsed = static_cast<double>(std::max(0LL, nowMs - e.lastMs));
     e.lastMs = nowMs;
     e.budget = std::min(e.budget + elapsed * charsPerMs, std::max(1.0, kMaxBurstMs * charsPerMs));
@@ -94,9 +94,9 @@ std::string StepEmulator(Emulator& e, long long nowMs, const LineSettings& liste
     if (e.pending.empty()) e.budget = std::min(e.budget, 1.0);
 
     // Noise is noise at any setting.
-    if (e.spec.kind == DeviceKind::Noise || SettingsMatch(e.spec.line, listener, framingVisible))
+    if (e.setup.kind == DeviceKind::Noise || SettingsMatch(e.setup.line, listener, framingVisible))
         return sent;
-    e.garbageDue += static_cast<double>(count) * GarbageRatio(e.spec.line, listener);
+    e.garbageDue += static_cast<double>(count) * GarbageRatio(e.setup.line, listener);
     auto garbage = static_cast<std::size_t>(e.garbageDue);
     e.garbageDue -= static_cast<double>(garbage);
     return GarbageBytes(garbage, e.rng);

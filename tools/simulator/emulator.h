@@ -11,7 +11,7 @@
 namespace sim {
 
 struct Emulator {
-    DeviceSpec spec;
+    DeviceSpec setup;
     std::vector<std::string> replayBursts;  // for a replaying receiver
     std::size_t replayNext = 0;
     long long startUtcSeconds = 0;  // time stamp of the first generated fix
@@ -25,7 +25,7 @@ struct Emulator {
 };
 
 // Prepares the emulator; the first transmission starts at nowMs.
-void StartEmulator(Emulator& emulator, const DeviceSpec& spec,
+void StartEmulator(Emulator& emulator, const DeviceSpec& setup,
                    std::vector<std::string> replayBursts, long long nowMs, long long utcSeconds,
                    unsigned seed);
 

@@ -37,7 +37,8 @@ struct Options {
 };
 
 struct Device {
-    sim::DeviceSpec spec;
+    sim::DeviceSpec setup;
+    std::vector<std::string> replayBursts;
     sim::PtyPort port;
     sim::Emulator emulator;
     sim::Registration registration;
@@ -93,7 +94,8 @@ void InstallSignalHandlers() {
     sigaction(SIGPIPE, &action, nullptr);
 }
 
-bool LoadBench(const std::string& path, std::vector<sim::DeviceSpec>& devices) {
+// Reads the bench and the captures it names; reports every error with file and line.
+bool LoadBench(const std::string& path, std::vector<Device>& devices) {
     std::ifstream in(path);
     if (!in) {
         std::cerr << "belvane-sim: cannot read bench description " << path << "\n";
@@ -104,8 +106,18 @@ bool LoadBench(const std::string& path, std::vector<sim::DeviceSpec>& devices) {
     std::string baseDir = std::filesystem::path(path).parent_path().string();
     sim::Bench bench = sim::ParseBench(text.str(), path, baseDir);
     for (const std::string& error : bench.errors) std::cerr << error << "\n";
-    devices = bench.devices;
-    return bench.errors.empty();
+    bool ok = bench.errors.empty();
+    devices.resize(bench.devices.size());
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        devices[i].setup = bench.devices[i];
+        std::string error;
+        if (!devices[i].setup.replayPath.empty() &&
+            !sim::LoadCapture(devices[i].setup.replayPath, devices[i].replayBursts, error)) {
+            std::cerr << path << ":" << devices[i].setup.lineNumber << ": " << error << "\n";
+            ok = false;
+        }
+    }
+    return ok;
 }
 
 // The simulator's own working directory: a temporary registry when none is named, and an
@@ -138,34 +150,29 @@ void ChooseRegistry(const Options& options, const Session& session) {
 }
 
 bool SetUpDevice(Device& device, long long nowMs, unsigned seed) {
-    std::vector<std::string> bursts;
     std::string error;
-    if (!device.spec.replayPath.empty() &&
-        !sim::LoadCapture(device.spec.replayPath, bursts, error)) {
-        std::cerr << "belvane-sim: line " << device.spec.lineNumber << ": " << error << "\n";
-        return false;
-    }
     if (!sim::OpenPtyPort(device.port, error)) {
         std::cerr << "belvane-sim: " << error << "\n";
         return false;
     }
-    sim::StartEmulator(device.emulator, device.spec, std::move(bursts), nowMs, time(nullptr), seed);
+    sim::StartEmulator(device.emulator, device.setup, std::move(device.replayBursts), nowMs,
+                       time(nullptr), seed);
     bool replaced = false;
-    if (!sim::RegisterDevice(device.spec, device.port.slavePath, device.registration, replaced,
+    if (!sim::RegisterDevice(device.setup, device.port.slavePath, device.registration, replaced,
                              error)) {
         std::cerr << "belvane-sim: " << error << "\n";
         return false;
     }
     if (replaced)
-        std::cerr << "belvane-sim: replaced a registration of COM" << device.spec.comIndex
+        std::cerr << "belvane-sim: replaced a registration of COM" << device.setup.comIndex
                   << " left by an earlier simulator\n";
     return true;
 }
 
 std::string DeviceLine(const Device& device) {
-    const sim::DeviceSpec& spec = device.spec;
-    return "COM" + std::to_string(spec.comIndex) + " " + sim::KindName(spec.kind) + " " +
-           std::to_string(spec.line.baud) + " " + sim::FormatFraming(spec.line) + " " +
+    const sim::DeviceSpec& setup = device.setup;
+    return "COM" + std::to_string(setup.comIndex) + " " + sim::KindName(setup.kind) + " " +
+           std::to_string(setup.line.baud) + " " + sim::FormatFraming(setup.line) + " " +
            device.port.slavePath;
 }
 
@@ -220,23 +227,19 @@ void Run(Session& session) {
 int main(int argc, char** argv) {
     Options options;
     if (!ParseArguments(argc, argv, options)) return 2;
-    std::vector<sim::DeviceSpec> specs;
-    if (!LoadBench(options.benchPath, specs)) return 2;
+    Session session;
+    if (!LoadBench(options.benchPath, session.devices)) return 2;
     InstallSignalHandlers();
 
-    Session session;
     session.readyFile = options.readyFile;
     if (!MakeTempDir(session)) return 1;
     ChooseRegistry(options, session);
-    session.devices.resize(specs.size());
     std::random_device entropy;
     bool ok = true;
     long long now = NowMs();
     session.createdKeys = sim::MissingParentKeys();
-    for (std::size_t i = 0; i < specs.size() && ok && !g_stopSignal; ++i) {
-        session.devices[i].spec = specs[i];
+    for (std::size_t i = 0; i < session.devices.size() && ok && !g_stopSignal; ++i)
         ok = SetUpDevice(session.devices[i], now, entropy());
-    }
     if (ok && !g_stopSignal) ok = AnnounceReady(session);
     if (ok) Run(session);
     TearDown(session);

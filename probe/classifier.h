@@ -1,0 +1,30 @@
+// Recognises GPS receivers and radar detectors from the bytes a port delivers, one byte at
+// a time, and marks the port in the scan when a signature shows up.
+#pragma once
+
+#include "platform/types.h"
+#include "serial/channel.h"
+
+// Six received bytes, oldest first, and a seventh that stays zero, read as a zero-terminated
+// byte string: the fill count is the number of bytes before the first zero.
+struct ByteWindow {
+    BYTE bytes[7];
+};
+
+// Bytes that identify a radar detector when they follow 0xAA.
+extern const BYTE RadarCommandBytes[14];
+// Three-byte sequences that identify a radar detector, in the order they are tested.
+extern const BYTE RadarTriples[6][3];
+
+// Appends b to the window and tests it; returns the device type the window now shows
+// (PORT_GPS or PORT_RADAR), or 0.
+int ClassifyWindowByte(ByteWindow* window, BYTE b);
+
+// The same on the process-wide window of one port (0 to 9). Each port has its own window,
+// so that a signature only counts when all its bytes came from that port. Returns 0 for an
+// index outside 0 to 9.
+int ClassifyPortByte(int portIndex, BYTE b);
+
+// Frame callback of every scan channel: classifies the first byte on the window of the
+// channel's port and marks the port on a signature. Always returns 0.
+LONG ClassifyByte(SerialChannel* channel, LONG id, const BYTE* data, LONG count);

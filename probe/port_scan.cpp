@@ -1,0 +1,181 @@
+#include "probe/port_scan.h"
+
+#include <atomic>
+#include <new>
+
+#include "probe/classifier.h"
+#include "probe/virtual_port.h"
+
+const DWORD BaudLadder[BAUD_STEPS] = {4800, 9600, 57600, 19200};
+const int PortPreference[PORT_COUNT] = {1, 4, 6, 2, 9, 3, 5, 7, 8, 0};
+
+namespace {
+
+constexpr UINT kStepMs = 10000;
+
+// Reader threads read the pointer in MarkPortFound; it is set before the first reader starts
+// and cleared only after every reader has been stopped.
+std::atomic<PortScan*> g_scan{nullptr};
+
+int Load(const int& field) {
+    return std::atomic_ref<int>(const_cast<int&>(field)).load(std::memory_order_acquire);
+}
+
+void Store(int& field, int value) {
+    std::atomic_ref<int>(field).store(value, std::memory_order_release);
+}
+
+bool IsDecided(int state) {
+    return state == PORT_GPS || state == PORT_RADAR;
+}
+
+// The last rate stays in force after the ladder is exhausted.
+DWORD LadderRate(int step) {
+    return BaudLadder[step < BAUD_STEPS ? step : BAUD_STEPS - 1];
+}
+
+void SetUpChannel(SerialChannel* channel, int index) {
+    InitChannel(channel);
+    SetReceiveCallback(channel, ClassifyByte);
+    SetFrameDelimiters(channel, nullptr, 0, nullptr, 0);
+    channel->sleepIdleMs = 100;
+    channel->portIndex = index;
+    channel->framed = 0;
+    channel->sleepAfterDataMs = 0;
+    channel->recordSize = 1;
+    channel->pollMode = 1;
+}
+
+// Opens port i at the rate of its current step and starts its reader. The rate is recorded
+// and the state set before the reader exists, so a mark always sees both.
+bool OpenPort(PortScan* scan, int i) {
+    DWORD rate = LadderRate(scan->baudStep[i]);
+    if (!OpenChannel(&scan->channels[i], nullptr, i, rate, TEXT("NONE"), 8, 1)) return false;
+    Store(scan->openBaud[i], static_cast<int>(rate));
+    Store(scan->portState[i], PORT_PROBING);
+    StartReader(&scan->channels[i]);
+    return true;
+}
+
+void Notify(PortScan* scan, WPARAM code, LPARAM value) {
+    if (scan->ownerWindow != nullptr) PostMessageW(scan->ownerWindow, WM_PROBE_NOTIFY, code, value);
+}
+
+void ArmTimer(PortScan* scan) {
+    SetTimer(scan->ownerWindow, scan->timerId, kStepMs, OnScanTimer);
+}
+
+// One port's part of a tick. Returns true when the port was reopened at the next rate.
+bool StepPort(PortScan* scan, int i) {
+    int state = Load(scan->portState[i]);
+    if (scan->baudStep[i] < BAUD_STEPS) ++scan->baudStep[i];
+    if (IsDecided(state)) {
+        CloseChannel(&scan->channels[i]);
+        return false;
+    }
+    if (scan->baudStep[i] >= BAUD_STEPS) return false;
+    CloseChannel(&scan->channels[i]);
+    // The reader is gone now; a mark it made after the state was read above must survive,
+    // so such a port stays closed instead of being reopened over its finding.
+    if (IsDecided(Load(scan->portState[i]))) return false;
+    return OpenPort(scan, i);
+}
+
+}  // namespace
+
+PortScan* CurrentPortScan() {
+    return g_scan.load(std::memory_order_acquire);
+}
+
+int StartPortScan(HWND window, UINT timerId) {
+    if (CurrentPortScan() != nullptr) return 0;
+    PortScan* scan = new (std::nothrow) PortScan{};
+    if (scan == nullptr) return 0;
+    scan->ownerWindow = window;
+    scan->timerId = timerId;
+    for (int i = 0; i < PORT_COUNT; ++i) SetUpChannel(&scan->channels[i], i);
+    g_scan.store(scan, std::memory_order_release);
+    if (!ScanFirstPass()) {
+        StopPortScan();
+        return 0;
+    }
+    return 1;
+}
+
+int ScanFirstPass() {
+    PortScan* scan = CurrentPortScan();
+    if (scan == nullptr) return 0;
+    bool opened = false;
+    for (int i = 0; i < PORT_COUNT; ++i) {
+        if (OpenPort(scan, i)) {
+            opened = true;
+        } else {
+            Store(scan->portState[i], TryVirtualPort(i));
+        }
+    }
+    if (!opened) return 0;
+    ArmTimer(scan);
+    Notify(scan, NOTIFY_NEXT_BAUD, static_cast<LPARAM>(LadderRate(scan->baudStep[0])));
+    return 1;
+}
+
+VOID CALLBACK OnScanTimer(HWND, UINT, UINT_PTR, DWORD) {
+    PortScan* scan = CurrentPortScan();
+    if (scan == nullptr) return;
+    KillTimer(scan->ownerWindow, scan->timerId);
+    bool reopened = false;
+    for (int i = 0; i < PORT_COUNT; ++i) {
+        if (StepPort(scan, i)) reopened = true;
+    }
+    if (!reopened) {
+        Notify(scan, NOTIFY_FINISHED, 0);
+        return;
+    }
+    Notify(scan, NOTIFY_NEXT_BAUD, static_cast<LPARAM>(LadderRate(scan->baudStep[0])));
+    ArmTimer(scan);
+}
+
+void MarkPortFound(SerialChannel* channel, int type) {
+    PortScan* scan = CurrentPortScan();
+    if (scan == nullptr || channel == nullptr) return;
+    int port = channel->portIndex;
+    if (port < 0 || port >= PORT_COUNT) return;
+    if (type != PORT_GPS && type != PORT_RADAR) return;
+    // The rate first, so that whoever sees the state also sees the rate it was found at.
+    Store(scan->foundBaud[port], Load(scan->openBaud[port]));
+    Store(scan->portState[port], type);
+    Notify(scan, NOTIFY_FOUND, type);
+}
+
+int NextPortOfType(int* port, int* baud, int type) {
+    PortScan* scan = CurrentPortScan();
+    if (scan == nullptr || port == nullptr) return 0;
+    while (scan->cursor < PORT_COUNT) {
+        int p = PortPreference[scan->cursor++];
+        if (Load(scan->portState[p]) != type) continue;
+        *port = p;
+        if (baud != nullptr) *baud = Load(scan->foundBaud[p]);
+        return 1;
+    }
+    *port = -1;
+    if (baud != nullptr) *baud = 0;
+    return 0;
+}
+
+int FirstPortOfType(int* baud, int type) {
+    PortScan* scan = CurrentPortScan();
+    if (scan == nullptr) return -1;
+    scan->cursor = 0;
+    int port = -1;
+    NextPortOfType(&port, baud, type);
+    return port;
+}
+
+void StopPortScan() {
+    PortScan* scan = CurrentPortScan();
+    if (scan == nullptr) return;
+    KillTimer(scan->ownerWindow, scan->timerId);
+    for (int i = 0; i < PORT_COUNT; ++i) DestroyChannel(&scan->channels[i]);
+    g_scan.store(nullptr, std::memory_order_release);
+    delete scan;
+}
