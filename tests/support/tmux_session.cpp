@@ -92,10 +92,13 @@ bool TmuxSession::Running() {
 
 int TmuxSession::ExitStatus() {
     // tmux marks the pane dead when the program's terminal closes and records the status
-    // when it reaps the process, a moment later; wait for that moment.
+    // when it reaps the process, a moment later; wait for that moment. tmux 3.3 now and then
+    // misses the program's SIGCHLD and leaves it a zombie; a job of its own that ends makes
+    // it reap every child that has ended.
     for (int tries = 0; tries < 50; ++tries) {
         std::string s = Tmux("display-message -p -t " + session_ + " '#{pane_dead_status}'");
         if (!s.empty() && s != "\n") return std::stoi(s);
+        if (tries % 5 == 4) Tmux("run-shell true");
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
     }
     return -1;
