@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/dialog_template.h"
 #include "platform/dialogs.h"
 #include "platform/resources.h"
 
@@ -123,24 +122,6 @@ TEST_F(ListerResources, DialogTemplateDecodesToTheListerWindowAndItsSixControls)
     ASSERT_EQ(controls.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i)
         EXPECT_EQ(controls[i], expected[i]) << "item " << i;
-}
-
-TEST_F(ListerResources, DialogTemplateIsByteForByteWhatTheTemplateBuilderLaysOut) {
-    std::vector<WORD> built = platform::BuildDialogTemplate(
-        {0x80880840, 0, 6, 18, 289, 150, u"LumbraPorts", u"LumbraClass", 8, u"Tahoma"},
-        {
-            {0x50010000, 0, 114, 113, 88, 22, 1, u"BUTTON", u"OK"},
-            {0x50A10003, 0, 67, 28, 180, 88, 4001, u"LISTBOX", u""},
-            {0x50020001, 0, 109, 9, 100, 9, 4002, u"STATIC", TEXT(BELVANE_PUBLISHER)},
-            {0x50020001, 0, 108, 18, 100, 8, 4003, u"STATIC", TEXT(BELVANE_WEBSITE)},
-            {0x50000203, 0, 4, 4, 20, 20, 4004, u"STATIC", u"", 8001},
-            {0x50020001, 0, 120, 2, 72, 8, 4005, u"STATIC", u"LumbraPorts v1.0"},
-        });
-    const platform::Resource* found = Find(RT_DIALOG, IDD_LISTER);
-    ASSERT_NE(found, nullptr);
-    ASSERT_EQ(found->size, built.size() * sizeof(WORD));
-    const WORD* words = static_cast<const WORD*>(found->data);
-    EXPECT_EQ(std::vector<WORD>(words, words + built.size()), built);
 }
 
 template <class T>

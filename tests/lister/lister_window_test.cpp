@@ -15,12 +15,11 @@
 #include "platform/dialog_testing.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
-#include "platform/internal/devices_internal.h"
 #include "platform/messages.h"
 #include "platform/registry.h"
 #include "platform/resources.h"
 #include "platform/winmain.h"
-#include "support/test_support.h"
+#include "private_registry.h"
 
 namespace {
 
@@ -28,27 +27,13 @@ using namespace platform::testing;
 using platform::DialogKey;
 using Lines = std::vector<std::u16string>;
 
-class ListerWindow : public ::testing::Test {
+class ListerWindow : public PrivateRegistryTest {
   protected:
     static void SetUpTestSuite() {
         UseTestFrontEnd(100, 30);
         platform::RegisterResources(ListerResources());
     }
     static void TearDownTestSuite() { platform::UnregisterResources(ListerResources()); }
-
-    // Drivers\Active lives in the process: earlier tests' entries are removed first.
-    void SetUp() override {
-        platform::detail::RebuildDeviceTable();
-        HKEY active = Key(u"Drivers\\Active");
-        WCHAR name[256];
-        DWORD length = 256;
-        while (RegEnumKeyExW(active, 0, name, &length, nullptr, nullptr, nullptr, nullptr) ==
-               ERROR_SUCCESS) {
-            ASSERT_EQ(RegDeleteKeyW(active, name), ERROR_SUCCESS);
-            length = 256;
-        }
-        RegCloseKey(active);
-    }
 
     void TearDown() override {
         if (result_.valid()) {
@@ -59,27 +44,6 @@ class ListerWindow : public ::testing::Test {
         UnregisterClassW(LISTER_CLASS_NAME, nullptr);
     }
 
-    static HKEY Key(const std::u16string& path) {
-        HKEY key = nullptr;
-        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        return key;
-    }
-    static void Set(const std::u16string& path, const char16_t* name, const std::u16string& text) {
-        HKEY key = Key(path);
-        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
-        RegCloseKey(key);
-    }
-    static void Active(const std::u16string& sub, const std::u16string& name,
-                       const std::u16string& driverKey = u"") {
-        Set(u"Drivers\\Active\\" + sub, u"Name", name);
-        if (!driverKey.empty()) Set(u"Drivers\\Active\\" + sub, u"Key", driverKey);
-    }
-    static void Bluetooth(const std::u16string& sub, const std::u16string& port) {
-        Set(u"Software\\Microsoft\\Bluetooth\\Serial\\Ports\\" + sub, u"Port", port);
-    }
     // Active lines that sort around a Bluetooth line.
     static void SomePorts() {
         Set(u"Drivers\\BuiltIn\\Adapter", u"FriendlyName", u"USB adapter");
@@ -115,11 +79,6 @@ class ListerWindow : public ::testing::Test {
         return Start();
     }
 
-    testsupport::TempDir dir;
-    testsupport::ScopedEnv registry{"BELVANE_REGISTRY", dir.file("registry.reg").c_str()};
-    testsupport::ScopedEnv sysfs{"BELVANE_SYSFS_ROOT", dir.path().c_str()};
-    testsupport::ScopedEnv dev{"BELVANE_DEV_ROOT", dir.path().c_str()};
-    testsupport::ScopedEnv proc{"BELVANE_PROC_ROOT", dir.path().c_str()};
     std::future<int> result_;
 };
 
