@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/internal/devices_internal.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "serial/channel.h"
@@ -105,14 +106,11 @@ struct Ports {
     std::vector<std::unique_ptr<testsupport::ScopedEnv>> env;
     std::vector<std::unique_ptr<testsupport::PtyPair>> ptys;
     Ports() {
-        for (const char* sub : {"sys", "dev", "proc"})
-            std::filesystem::create_directories(dir.file(sub));
+        for (const char* sub : {"sys", "proc"}) std::filesystem::create_directories(dir.file(sub));
         env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_REGISTRY",
                                                                dir.file("registry.reg").c_str()));
         env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_SYSFS_ROOT",
                                                                dir.file("sys").c_str()));
-        env.push_back(
-            std::make_unique<testsupport::ScopedEnv>("BELVANE_DEV_ROOT", dir.file("dev").c_str()));
         env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_PROC_ROOT",
                                                                dir.file("proc").c_str()));
         for (int i = 0; i < 10; ++i) {
@@ -132,6 +130,8 @@ struct Ports {
                            static_cast<DWORD>((path.size() + 1) * 2));
             RegCloseKey(key);
         }
+        // The first registry call built the device table already: build it with these keys.
+        platform::detail::RebuildDeviceTable();
     }
 };
 

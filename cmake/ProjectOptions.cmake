@@ -14,9 +14,10 @@ elseif(BELVANE_SANITIZE STREQUAL "thread")
   target_link_options(belvane_options INTERFACE -fsanitize=thread)
 endif()
 
-# belvane_test(<name> SOURCES ... LIBS ... LABELS ...): one GoogleTest executable, discovered by ctest.
+# belvane_test(<name> SOURCES ... LIBS ... LABELS ... [RESOURCE_LOCK <name>]): one GoogleTest
+# executable, discovered by ctest. Tests that share a RESOURCE_LOCK never run at the same time.
 function(belvane_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} belvane_testsupport GTest::gtest GTest::gtest_main belvane_options)
   if(NOT T_LABELS)
@@ -25,7 +26,11 @@ function(belvane_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
-  gtest_discover_tests(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
+  set(T_LOCK)
+  if(T_RESOURCE_LOCK)
+    set(T_LOCK RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
+  gtest_discover_tests(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT} ${T_LOCK}
                        DISCOVERY_TIMEOUT 60)
 endfunction()
 

@@ -1,4 +1,35 @@
-// Stands in for the program until its application object exists.
-int main() {
-    return 0;
+// The program LumbraPorts: one running lister at a time, showing its port list until the
+// user leaves it. The exit code is the dialog's result: 1 after OK or Done, 0 otherwise.
+#include "lister/lister_resources.h"
+#include "lister/lister_window.h"
+#include "platform/dialogs.h"
+#include "platform/messages.h"
+#include "platform/resources.h"
+#include "platform/shell.h"
+#include "platform/winmain.h"
+
+namespace {
+
+// The lowest bit of the handle also brings the window's owned windows forward.
+HWND WithOwnedWindows(HWND window) {
+    return reinterpret_cast<HWND>(reinterpret_cast<ULONG_PTR>(window) | 1);
+}
+
+}  // namespace
+
+const platform::ResourceTable& ProgramResources() {
+    return ListerResources();
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
+    SHInitExtraControls();
+    if (HWND running = FindWindowW(LISTER_CLASS_NAME, nullptr)) {
+        SetForegroundWindow(WithOwnedWindows(running));
+        return 0;
+    }
+    if (!RegisterListerClass(instance)) return 0;
+    HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(IDD_LISTER), RT_DIALOG);
+    auto dialogTemplate = static_cast<LPCDLGTEMPLATEW>(LoadResource(instance, found));
+    return static_cast<int>(
+        DialogBoxIndirectParamW(instance, dialogTemplate, nullptr, ListerDialogProc, 0));
 }

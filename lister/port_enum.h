@@ -19,6 +19,10 @@ typedef void (*PortLineSink)(void* context, LPCWSTR line);
 LONG WalkActivePorts(PortLineSink sink, void* context);
 LONG WalkBluetoothPorts(PortLineSink sink, void* context);
 
+// Run the walks and add each line to the port list (IDC_PORT_LIST) of the lister window.
+LONG ListActivePorts(HWND window);
+LONG ListBluetoothPorts(HWND window);
+
 // Opens "Drivers\Active\<name>" under HKEY_LOCAL_MACHINE for reading.
 LONG OpenActiveDriverKey(LPCWSTR subKeyName, HKEY* key);
 // Reads a value as a string into a buffer of kValueChars characters.

@@ -266,9 +266,11 @@ bool SerialPort::SetState(const DCB& dcb) {
     }
     // tcsetattr succeeds when any part was taken; a rate the driver refused shows only
     // when the settings are read back.
+    // A pseudo-terminal keeps 8 data bits and no parity whatever it is told, and refuses
+    // (EINVAL) a request whose only changes are those; what decides is the rate read back.
     termios check;
-    if (tcsetattr(fd_, TCSANOW, &next) != 0 || tcgetattr(fd_, &check) != 0 ||
-        cfgetospeed(&check) != cfgetospeed(&next)) {
+    const bool taken = tcsetattr(fd_, TCSANOW, &next) == 0 || errno == EINVAL;
+    if (!taken || tcgetattr(fd_, &check) != 0 || cfgetospeed(&check) != cfgetospeed(&next)) {
         tcsetattr(fd_, TCSANOW, &old);
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;

@@ -175,7 +175,8 @@ void StopPortScan() {
     PortScan* scan = CurrentPortScan();
     if (scan == nullptr) return;
     KillTimer(scan->ownerWindow, scan->timerId);
-    for (int i = 0; i < PORT_COUNT; ++i) DestroyChannel(&scan->channels[i]);
+    // The record is freed: each channel's lock goes with its reader and port.
+    for (int i = 0; i < PORT_COUNT; ++i) ReleaseChannel(&scan->channels[i]);
     g_scan.store(nullptr, std::memory_order_release);
     delete scan;
 }

@@ -197,8 +197,9 @@ VOID StopReader(SerialChannel* channel) {
     for (int i = 0; i < kStopPolls && code == STILL_ACTIVE; ++i) {
         SetCommMask(port, 0);
         GetExitCodeThread(thread, &code);
-        if (code == STILL_ACTIVE) {
-            Sleep(kStopPollMs);
+        // Each of the ten pauses ends as soon as the thread does.
+        if (code == STILL_ACTIVE && WaitForSingleObject(thread, kStopPollMs) == WAIT_OBJECT_0) {
+            GetExitCodeThread(thread, &code);
         }
     }
     if (code == STILL_ACTIVE) {

@@ -1,2 +1,4 @@
-// Stands in for the program until its application object exists.
-int main() { return 0; }
+// The program Belvane: the framework's entry runs this application object.
+#include "ui/belvane_app.h"
+
+BelvaneApp theApp;

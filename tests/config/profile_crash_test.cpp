@@ -45,7 +45,7 @@ class ProfileCrashTest : public ProfileFileTest {
         Put(OldFile());
     }
 
-    // A whole rewrite, traced; syscalls 0 when tracing is refused.
+    // A whole rewrite, traced; no calls counted when tracing is refused.
     configtest::TraceOutcome WholeRewrite() {
         Reset();
         const configtest::TraceOutcome whole =
@@ -57,7 +57,7 @@ class ProfileCrashTest : public ProfileFileTest {
     }
 
     void ExpectKilledRewritesLeaveOneWholeFile() {
-        const long calls = WholeRewrite().syscalls;
+        const long calls = WholeRewrite().fileCalls;
         if (calls == 0) {
             GTEST_SKIP() << "process tracing is not permitted here";
         }

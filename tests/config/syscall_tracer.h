@@ -21,7 +21,8 @@ struct TraceOutcome {
 };
 
 // Runs body in a traced child and kills it with SIGKILL at the entry of its killAt-th
-// system call (counted from 1, before the call does anything); 0 lets it run to the end.
+// call on a file or directory (counted from 1, before the call does anything); 0 lets it
+// run to the end.
 TraceOutcome RunKilledAt(const std::function<int()>& body, long killAt);
 
 // Runs body in a traced child; its failAt-th call on a file or directory (counted from 1)

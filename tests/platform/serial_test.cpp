@@ -120,6 +120,20 @@ TEST_F(SerialTest, BaudRateReachesTheOtherEnd) {
     EXPECT_FALSE(SetCommState(port, &dcb));
 }
 
+// A pseudo-terminal keeps 8 data bits and no parity; settings it cannot take are no error,
+// also when the same ones are applied again and nothing else changes.
+TEST_F(SerialTest, FramingThatThePseudoTerminalIgnoresCanBeSetTwice) {
+    DCB dcb{};
+    ASSERT_TRUE(GetCommState(port, &dcb));
+    dcb.BaudRate = 9600;
+    dcb.ByteSize = 7;
+    dcb.Parity = ODDPARITY;
+    dcb.StopBits = TWOSTOPBITS;
+    EXPECT_TRUE(SetCommState(port, &dcb));
+    EXPECT_TRUE(SetCommState(port, &dcb));
+    EXPECT_EQ(pty.SlaveBaud(), 9600u);
+}
+
 TEST(SerialTermios, MapsFramingFlowControlAndKeepsSpecialCharacters) {
     termios t{};
     cfmakeraw(&t);

@@ -131,7 +131,7 @@ class RegistryCrashTest : public ::testing::TestWithParam<Change> {
         EXPECT_FALSE(newCanonical.empty());
         EXPECT_NE(newCanonical, oldCanonical);
         EXPECT_EQ(newCanonical.find(GetParam().mark) != std::string::npos, GetParam().markIsNew);
-        return whole.syscalls;
+        return whole.fileCalls;
     }
 
     testsupport::TempDir dir;
@@ -168,7 +168,7 @@ TEST_P(RegistryCrashTest, KilledAtEveryCallLeavesOldOrNewFileWhole) {
     EXPECT_GT(sawOld, 0);
     EXPECT_GT(sawNew, 0);
     EXPECT_GT(killPoints, calls / 2);
-    // The figure for the record: every call of the write was a kill point.
+    // The figure for the record: every file call of the write was a kill point.
     RecordProperty("kill_points", static_cast<int>(killPoints));
     std::printf("registry %s: %ld kill points, old %ld, new %ld, 0 lost or torn\n", GetParam().name,
                 killPoints, sawOld, sawNew);

@@ -11,6 +11,7 @@
 
 #include "platform/files.h"
 #include "platform/strings.h"
+#include "serial/framing.h"
 #include "serial_harness.h"
 #include "support/test_support.h"
 
@@ -155,6 +156,8 @@ TEST(ChannelOpen, AppliesRateParityAndStopBits) {
     for (Case k : {Case{u"O", ODDPARITY}, Case{u"ODD", ODDPARITY}, Case{u"E", EVENPARITY},
                    Case{u"EVEN", EVENPARITY}, Case{u"odd", NOPARITY}, Case{u"N", NOPARITY},
                    Case{u"", NOPARITY}}) {
+        // Back to plain settings first: the pseudo-terminal keeps neither parity nor size.
+        ASSERT_TRUE(OpenChannel(&c, nullptr, 1, 9600, u"NONE", 8, 1));
         ASSERT_TRUE(OpenChannel(&c, nullptr, 1, 19200, k.parity, 7, 2));
         EXPECT_EQ(c.dcb.Parity, k.expected);
         EXPECT_EQ(c.dcb.StopBits, TWOSTOPBITS);
@@ -200,7 +203,7 @@ class ReaderOnPty : public ::testing::Test {
     void Start(int index, bool withWindow = true) {
         if (withWindow) window = std::make_unique<serialtest::TestWindow>(&t.recorder);
         ASSERT_TRUE(t.Open(index, window ? window->hwnd() : nullptr));
-        ASSERT_TRUE(StartReader(&t.channel));
+        ASSERT_TRUE(serialtest::StartReaderAndWait(&t.channel));
         pty = &Pty(index);
     }
     void TearDown() override { CloseChannel(&t.channel); }
@@ -322,6 +325,14 @@ TEST_F(ReaderOnPty, WaitsForCommEventsWhenNotPolling) {
     EXPECT_EQ(t.channel.readerThread, nullptr);
 }
 
+TEST_F(ReaderOnPty, UnterminatedFrameFillingTheBufferIsDroppedAndReadingGoesOn) {
+    t.Delimiters("{", "}");
+    Start(9, false);
+    pty->Write("{" + std::string(3 * RECEIVE_BUFFER_SIZE, 'f'));
+    Send("{ok}", 'F', 1);
+    EXPECT_EQ(t.recorder.Bytes('F'), (Strings{"{ok}"}));
+}
+
 TEST_F(ReaderOnPty, ReceiversMayWriteToThePort) {
     t.channel.framed = 0;
     t.recorder.onFrame = [](SerialChannel* c) { WriteChannel(c, "ack", 3); };
@@ -345,23 +356,28 @@ TEST(ReaderLifecycle, StartTwiceRunsOneReader) {
     EXPECT_NE(t.channel.port, nullptr);  // back in state open
 }
 
+// Readers asleep (100 ms, as the port scan sets it, and far longer than StopReader waits)
+// are woken, not terminated; so is a reader waiting for a comm event.
 TEST(ReaderLifecycle, TenSleepingReadersStopWithoutTermination) {
-    std::vector<std::unique_ptr<TestChannel>> channels;
-    for (int i = 0; i < 10; ++i) {
-        channels.push_back(std::make_unique<TestChannel>());
-        SerialChannel& c = channels.back()->channel;
-        c.framed = 0;
-        c.recordSize = 1;
-        c.sleepIdleMs = 100;
-        ASSERT_TRUE(channels.back()->Open(i));
-        ASSERT_TRUE(StartReader(&c));
+    for (LONG sleepMs : {100, 5000}) {
+        std::vector<std::unique_ptr<TestChannel>> channels;
+        for (int i = 0; i < 10; ++i) {
+            channels.push_back(std::make_unique<TestChannel>());
+            SerialChannel& c = channels.back()->channel;
+            c.framed = 0;
+            c.recordSize = 1;
+            c.sleepIdleMs = sleepMs;
+            c.pollMode = i % 2;
+            ASSERT_TRUE(channels.back()->Open(i));
+            ASSERT_TRUE(serialtest::StartReaderAndWait(&c));
+        }
+        const int before = serialtest::Terminations();
+        for (auto& t : channels) {
+            StopReader(&t->channel);
+            EXPECT_EQ(t->channel.readerThread, nullptr);
+        }
+        EXPECT_EQ(serialtest::Terminations(), before) << "sleeping " << sleepMs << " ms";
     }
-    const int before = serialtest::Terminations();
-    for (auto& t : channels) {
-        StopReader(&t->channel);
-        EXPECT_EQ(t->channel.readerThread, nullptr);
-    }
-    EXPECT_EQ(serialtest::Terminations(), before);
 }
 
 TEST(ReaderLifecycle, ReaderEndingByItselfGivesUpItsHandle) {
@@ -385,7 +401,7 @@ TEST(ReaderLifecycle, ReaderStuckInCallbackIsEndedWithTheLockFree) {
         for (;;) Sleep(1000);
     };
     ASSERT_TRUE(t.Open(11));
-    ASSERT_TRUE(StartReader(&t.channel));
+    ASSERT_TRUE(serialtest::StartReaderAndWait(&t.channel));
     Pty(11).Write("x");
     while (!entered) Sleep(1);
     const int before = serialtest::Terminations();
@@ -404,7 +420,7 @@ TEST(ReaderLifecycle, ReaderBlockedSendingToTheStoppingThreadIsEnded) {
     // A window of this thread, which pumps no messages while it stops the reader.
     HWND window = serialtest::CreateRecordingWindow(&t.recorder);
     ASSERT_TRUE(t.Open(0, window));
-    ASSERT_TRUE(StartReader(&t.channel));
+    ASSERT_TRUE(serialtest::StartReaderAndWait(&t.channel));
     Pty(0).Write("x");
     // Once the byte has left the queue the reader is past its stop check and on its way
     // into the send, which this thread never answers.

@@ -128,14 +128,6 @@ TEST_F(Framing, RecordModeWaitsForWholeRecordsAndKeepsTheRest) {
     EXPECT_EQ(Held(), "ij");
 }
 
-TEST_F(Framing, RecordSizeOneGivesEveryByteOnceInOrder) {
-    channel.recordSize = 1;
-    Begin(0);
-    Feed("$GPRMC");
-    EXPECT_EQ(recorder.Bytes('F'), (Strings{"$", "G", "P", "R", "M", "C"}));
-    EXPECT_EQ(state->fill, 0);
-}
-
 TEST_F(Framing, RecordMirrorGetsTheBytesAsReadWhenTheRestMovesOverThem) {
     UseMirror();
     channel.recordSize = 4;

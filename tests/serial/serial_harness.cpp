@@ -5,16 +5,22 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <map>
 #include <memory>
 
+#include "platform/internal/devices_internal.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 
 extern "C" BOOL __real__Z15TerminateThreadPvj(HANDLE thread, DWORD exitCode);
+extern "C" BOOL __real__Z9PurgeCommPvj(HANDLE port, DWORD flags);
 
 namespace {
 
 std::atomic<int> g_terminations{0};
+std::mutex g_purgeMutex;
+std::condition_variable g_purged;
+std::map<HANDLE, int> g_purges;
 std::array<std::atomic<serialtest::Recorder*>, 64> g_slots{};
 std::atomic<int> g_nextSlot{0};
 
@@ -60,22 +66,23 @@ struct Ports {
     std::vector<std::unique_ptr<testsupport::PtyPair>> ptys;
 
     Ports() {
-        // Empty discovery roots keep the host's own serial devices out of the table.
-        for (const char* sub : {"sys", "dev", "proc"}) {
+        // Empty discovery roots keep the host's own serial devices out of the table; /dev stays
+        // the real one, where the pseudo-terminals live.
+        for (const char* sub : {"sys", "proc"}) {
             std::filesystem::create_directories(dir.file(sub));
         }
         env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_REGISTRY",
                                                                dir.file("registry.reg").c_str()));
         env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_SYSFS_ROOT",
                                                                dir.file("sys").c_str()));
-        env.push_back(
-            std::make_unique<testsupport::ScopedEnv>("BELVANE_DEV_ROOT", dir.file("dev").c_str()));
         env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_PROC_ROOT",
                                                                dir.file("proc").c_str()));
         for (int i = 0; i < serialtest::kPorts; ++i) {
             ptys.push_back(std::make_unique<testsupport::PtyPair>());
             Register(i, ptys.back()->slavePath());
         }
+        // The first registry call built the device table already: build it with these keys.
+        platform::detail::RebuildDeviceTable();
     }
 
     static void Register(int index, const std::string& path) {
@@ -106,7 +113,28 @@ extern "C" BOOL __wrap__Z15TerminateThreadPvj(HANDLE thread, DWORD exitCode) {
     return __real__Z15TerminateThreadPvj(thread, exitCode);
 }
 
+extern "C" BOOL __wrap__Z9PurgeCommPvj(HANDLE port, DWORD flags) {
+    const BOOL ok = __real__Z9PurgeCommPvj(port, flags);
+    std::lock_guard<std::mutex> hold(g_purgeMutex);
+    ++g_purges[port];
+    g_purged.notify_all();
+    return ok;
+}
+
 namespace serialtest {
+
+bool StartReaderAndWait(SerialChannel* channel) {
+    const HANDLE port = channel->port;
+    int before;
+    {
+        std::lock_guard<std::mutex> hold(g_purgeMutex);
+        before = g_purges[port];
+    }
+    if (!StartReader(channel)) return false;
+    std::unique_lock<std::mutex> hold(g_purgeMutex);
+    return g_purged.wait_for(hold, std::chrono::seconds(10),
+                             [&] { return g_purges[port] >= before + 2; });
+}
 
 void Recorder::Add(Piece piece) {
     std::lock_guard<std::mutex> hold(mutex_);

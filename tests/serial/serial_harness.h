@@ -69,6 +69,10 @@ constexpr int kPorts = 12;
 testsupport::PtyPair& Pty(int index);
 void EnsurePorts();
 
+// Starts the reader and waits until it has purged the port twice, so that bytes written
+// from then on reach it.
+bool StartReaderAndWait(SerialChannel* channel);
+
 // Forced terminations so far (every TerminateThread call of the channel).
 int Terminations();
 

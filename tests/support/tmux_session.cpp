@@ -71,6 +71,12 @@ std::string TmuxSession::Screen() {
     return Tmux("capture-pane -p -t " + session_);
 }
 
+std::string TmuxSession::Format(const std::string& format) {
+    std::string out = Tmux("display-message -p -t " + session_ + " " + Quote(format));
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
 bool TmuxSession::WaitFor(const std::string& text, int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
@@ -86,10 +92,13 @@ bool TmuxSession::Running() {
 
 int TmuxSession::ExitStatus() {
     // tmux marks the pane dead when the program's terminal closes and records the status
-    // when it reaps the process, a moment later; wait for that moment.
+    // when it reaps the process, a moment later; wait for that moment. tmux 3.3 now and then
+    // misses the program's SIGCHLD and leaves it a zombie; a job of its own that ends makes
+    // it reap every child that has ended.
     for (int tries = 0; tries < 50; ++tries) {
         std::string s = Tmux("display-message -p -t " + session_ + " '#{pane_dead_status}'");
         if (!s.empty() && s != "\n") return std::stoi(s);
+        if (tries % 5 == 4) Tmux("run-shell true");
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
     }
     return -1;

@@ -22,6 +22,9 @@ class TmuxSession {
     // A left click at the 0-based cell (column, row), as an SGR mouse sequence.
     void Click(int column, int row);
     std::string Screen();
+    // A tmux format expanded for the session's pane, such as "#{window_bell_flag}", without
+    // the line end.
+    std::string Format(const std::string& format);
     // Waits until the screen contains text; returns false after timeoutMs.
     bool WaitFor(const std::string& text, int timeoutMs);
     // True while the program runs; its exit status once it ended (the pane stays).

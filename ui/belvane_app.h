@@ -1,0 +1,12 @@
+// The application object of Belvane: all it does is run the main dialog once.
+#pragma once
+
+#include "platform/afx.h"
+
+class BelvaneApp : public CWinApp {
+  public:
+    BelvaneApp();
+    BOOL InitInstance() override;
+
+    DECLARE_MESSAGE_MAP()
+};
