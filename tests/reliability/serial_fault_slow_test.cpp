@@ -14,7 +14,6 @@
 #include <memory>
 #include <vector>
 
-#include "platform/internal/devices_internal.h"
 #include "serial/channel.h"
 #include "serial_harness.h"
 
@@ -40,12 +39,6 @@ struct Reader {
     ~Reader() { ReleaseChannel(&channel); }
     bool Open(int index) {
         serialtest::EnsurePorts();
-        // The device table may have been built before the harness registered its ports.
-        static const bool rebuilt = [] {
-            platform::detail::RebuildDeviceTable();
-            return true;
-        }();
-        (void)rebuilt;
         return OpenChannel(&channel, nullptr, index, 9600, u"NONE", 8, 1) != 0;
     }
 };
@@ -66,7 +59,8 @@ std::vector<std::unique_ptr<Reader>> Start(int firstPort, int count, bool scanSe
         readers.push_back(std::make_unique<Reader>());
         if (scanSettings) ScanSettings(&readers.back()->channel);
         EXPECT_TRUE(readers.back()->Open(firstPort + i)) << "port " << firstPort + i;
-        EXPECT_TRUE(StartReader(&readers.back()->channel));
+        // Bytes written before the reader's start purge would be thrown away.
+        EXPECT_TRUE(serialtest::StartReaderAndWait(&readers.back()->channel));
     }
     return readers;
 }
