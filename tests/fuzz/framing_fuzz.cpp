@@ -9,7 +9,7 @@
 //    receiver gets lies inside the filled part of the buffer;
 //  - raw mode hands on every byte once, in order; the sentence chunks are the reads;
 //  - a delivered frame has the shape its mode gives it (opener, end byte, no opener inside;
-//    header records with their length and CR).
+//    a header record found by the search for a start has its length, CR and long mark).
 // And, where the framing rules make the frames independent of read boundaries:
 //  - record mode with callback results 0 and records that fit the buffer: the frames are
 //    the input's consecutive records, however it was cut;
@@ -209,18 +209,17 @@ void CheckFrameShape(Kind kind, const Setup& s, const std::string& f) {
     const BYTE first = static_cast<BYTE>(f.front());
     const BYTE last = static_cast<BYTE>(f.back());
     if (kind == HEADER && first == s.start[0] && first != SENTENCE_START) {
-        if (static_cast<BYTE>(f[1]) == s.start[1] && f.size() >= HEADER_OVERHEAD &&
-            last == CARRIAGE_RETURN) {
-            const size_t payload = static_cast<BYTE>(f[4]) * 256u + static_cast<BYTE>(f[5]);
-            if (f.size() == payload + HEADER_OVERHEAD) {
-                FUZZ_CHECK(payload <= HEADER_PLAIN_MAX ||
-                           static_cast<BYTE>(f[3]) == HEADER_LONG_MARK);
-                return;
-            }
-        }
-        // Closed by the end byte, or a start byte kept alone at the end of a read that
-        // then took over the open frame's awaited end.
-        FUZZ_CHECK(last == s.end || last == LINE_FEED);
+        // A header start inside an open frame opens a frame that its end byte closes,
+        // whatever its header says; a start byte kept alone at the end of a read takes
+        // over the awaited end of the frame open before it.
+        if (last == s.end || last == LINE_FEED) return;
+        // Otherwise it is a whole header record found by the search for a start.
+        FUZZ_CHECK(static_cast<BYTE>(f[1]) == s.start[1]);
+        FUZZ_CHECK(f.size() >= HEADER_OVERHEAD);
+        const size_t payload = static_cast<BYTE>(f[4]) * 256u + static_cast<BYTE>(f[5]);
+        FUZZ_CHECK(f.size() == payload + HEADER_OVERHEAD);
+        FUZZ_CHECK(payload <= HEADER_PLAIN_MAX || static_cast<BYTE>(f[3]) == HEADER_LONG_MARK);
+        FUZZ_CHECK(last == CARRIAGE_RETURN);
         return;
     }
     FUZZ_CHECK(IsOpener(kind, first, s.start[0]));
