@@ -57,20 +57,6 @@ std::string Trimmed(const std::string& screen) {
     return out;
 }
 
-bool FindOnButtonRow(const std::string& screen, const std::string& caption, int* column, int* row) {
-    std::istringstream lines(screen);
-    std::string line;
-    for (int r = 0; std::getline(lines, line); ++r) {
-        if (line.find("Cancel") == std::string::npos) continue;
-        size_t at = line.find(caption);
-        if (at == std::string::npos) return false;
-        *column = static_cast<int>(at) + 1;
-        *row = r;
-        return true;
-    }
-    return false;
-}
-
 class BelvaneEndToEnd : public ::testing::TestWithParam<Layout> {};
 
 TEST_P(BelvaneEndToEnd, FindsTheBenchAndDeploysIntoTheFilesLayout) {
@@ -98,7 +84,7 @@ TEST_P(BelvaneEndToEnd, FindsTheBenchAndDeploysIntoTheFilesLayout) {
 
     int column = 0, row = 0;
     if (layout.useMouse) {
-        ASSERT_TRUE(FindOnButtonRow(screen, "Belvane", &column, &row)) << screen;
+        ASSERT_TRUE(testsupport::FindOnRow(screen, "Cancel", "Belvane", &column, &row)) << screen;
         session.Click(column, row);
     } else {
         session.SendKeys("Tab");  // from the report box to the button
@@ -109,7 +95,7 @@ TEST_P(BelvaneEndToEnd, FindsTheBenchAndDeploysIntoTheFilesLayout) {
     EXPECT_FALSE(fs::exists(program + "/config_tmp"));
 
     if (layout.useMouse) {
-        ASSERT_TRUE(FindOnButtonRow(session.Screen(), "Cancel", &column, &row));
+        ASSERT_TRUE(testsupport::FindOnRow(session.Screen(), "Cancel", "Cancel", &column, &row));
         session.Click(column, row);
     } else {
         session.SendKeys("Enter");  // the focus passed on to Cancel when the button was disabled

@@ -26,6 +26,24 @@ int counter = 0;
 
 }  // namespace
 
+bool FindOnRow(const std::string& screen, const std::string& rowMarker, const std::string& caption,
+               int* column, int* row) {
+    size_t begin = 0;
+    for (int r = 0; begin < screen.size(); ++r) {
+        size_t end = screen.find('\n', begin);
+        if (end == std::string::npos) end = screen.size();
+        const std::string line = screen.substr(begin, end - begin);
+        begin = end + 1;
+        if (line.find(rowMarker) == std::string::npos) continue;
+        size_t at = line.find(caption);
+        if (at == std::string::npos) return false;
+        *column = static_cast<int>(at) + 1;
+        *row = r;
+        return true;
+    }
+    return false;
+}
+
 TmuxSession::TmuxSession(const std::string& command, const std::vector<std::string>& env, int width,
                          int height) {
     socket_ = "belvane-test-" + std::to_string(getpid()) + "-" + std::to_string(++counter);

@@ -7,6 +7,11 @@
 
 namespace testsupport {
 
+// The cell of caption on the first screen row that holds rowMarker (1 past the caption's
+// first character, inside a "[ Caption ]" button); false when there is none.
+bool FindOnRow(const std::string& screen, const std::string& rowMarker, const std::string& caption,
+               int* column, int* row);
+
 class TmuxSession {
   public:
     // Starts command (run by /bin/sh) in a detached session of width x height cells. env

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 #include <string>
 
 #include "support/simulator_process.h"
@@ -14,21 +13,6 @@ namespace {
 namespace fs = std::filesystem;
 using testsupport::ReadFileBytes;
 using testsupport::WriteFileBytes;
-
-// The cell of a button caption on the row of the dialog's buttons.
-bool FindButton(const std::string& screen, const std::string& caption, int* column, int* row) {
-    std::istringstream lines(screen);
-    std::string line;
-    for (int r = 0; std::getline(lines, line); ++r) {
-        if (line.find("Cancel") == std::string::npos) continue;
-        size_t at = line.find(caption);
-        if (at == std::string::npos) return false;
-        *column = static_cast<int>(at) + 1;
-        *row = r;
-        return true;
-    }
-    return false;
-}
 
 TEST(BelvaneTerminalTest, ScanReportDeploymentAndCancel) {
     testsupport::TempDir dir;
@@ -64,7 +48,7 @@ TEST(BelvaneTerminalTest, ScanReportDeploymentAndCancel) {
     EXPECT_EQ(screen.find("Is inspecting"), std::string::npos) << screen;
 
     int column = 0, row = 0;
-    ASSERT_TRUE(FindButton(screen, "Belvane", &column, &row)) << screen;
+    ASSERT_TRUE(testsupport::FindOnRow(screen, "Cancel", "Belvane", &column, &row)) << screen;
     session.Click(column, row);
     ASSERT_TRUE(session.WaitFor("Deploy Succeed, Please run kovu program", 10000))
         << session.Screen();
@@ -72,7 +56,7 @@ TEST(BelvaneTerminalTest, ScanReportDeploymentAndCancel) {
               "[GPS_COM]\r\nComPort=1\nBaudRate=4800\n[KOVU_COM]\r\nComPort=2\n"
               "BaudRate=9600\n[VIRTUAL_COM]\r\nComPort=4,6,9,3,5,7,8,0\n");
 
-    ASSERT_TRUE(FindButton(session.Screen(), "Cancel", &column, &row));
+    ASSERT_TRUE(testsupport::FindOnRow(session.Screen(), "Cancel", "Cancel", &column, &row));
     session.Click(column, row);
     ASSERT_TRUE(session.WaitFor("modes-end", 10000)) << session.Screen();
     screen = session.Screen();
