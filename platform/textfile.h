@@ -1,7 +1,8 @@
 // The C runtime's wide-character text streams over UTF-16, with their Windows names.
 // On disk the text is UTF-8. Bytes that are not valid UTF-8 come back as the lone
-// surrogates U+DC80..U+DCFF and are written back as the same bytes, and no line ends are
-// translated, so a read followed by a write reproduces any file byte for byte.
+// surrogates U+DC80..U+DCFF and are written back as the same bytes, a NUL byte comes back as
+// U+DC00 (so that it does not end the string) and is written back as NUL, and no line ends
+// are translated, so a read followed by a write reproduces any file byte for byte.
 #pragma once
 
 #include <cstdio>

@@ -50,13 +50,17 @@ bool IsContinuation(int byte) {
     return byte != EOF && (byte & 0xC0) == 0x80;
 }
 
+constexpr char16_t kNulEscape = 0xDC00;
+
 // Reads one character: one or two code units, or one escape per consumed byte when the
 // bytes are not valid UTF-8. Returns 0 units at the end of the stream or on error.
 int DecodeOne(FILE* stream, char16_t* units) {
     const int lead = getc_unlocked(stream);
     if (lead == EOF) return 0;
     if (lead < 0x80) {
-        units[0] = static_cast<char16_t>(lead);
+        // A NUL byte would end the caller's string and lose the rest of its line: it comes
+        // back as the escape U+DC00, which fputws writes as the same byte.
+        units[0] = static_cast<char16_t>(lead == 0 ? kNulEscape : lead);
         return 1;
     }
     const int extra = lead >= 0xF0 && lead <= 0xF4   ? 3
@@ -185,7 +189,15 @@ int fputws(const WCHAR* text, FILE* stream) {
         errno = EINVAL;
         return -1;
     }
-    const std::string bytes = platform::ToUtf8(text);
+    std::string bytes;
+    for (const WCHAR* run = text;;) {
+        const WCHAR* end = run;
+        while (*end != 0 && *end != kNulEscape) ++end;
+        bytes += platform::ToUtf8(std::u16string_view(run, static_cast<size_t>(end - run)));
+        if (*end == 0) break;
+        bytes.push_back('\0');
+        run = end + 1;
+    }
     if (!bytes.empty() && fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size()) {
         return -1;
     }

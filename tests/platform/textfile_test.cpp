@@ -49,7 +49,8 @@ TEST(TextFiles, ReadThenWriteReproducesAnyFileByteForByte) {
     const std::string original = "[GPS_COM]\r\ncom=com1\r\n; \xC4\xE3\xBA\xC3 GBK \xD6\xD0\r\n" +
                                  longLine + "\r\n; Latin-1 \xE9t\xE9\n\n" +
                                  "baud=4800 last line \xFF\xFE\xF0\x9F";
-    WriteFileBytes(dir.file("Belv.ini"), original);
+    const std::string withNul = original + std::string("\0 after a NUL\n", 14);
+    WriteFileBytes(dir.file("Belv.ini"), withNul);
 
     const auto pieces = ReadPieces(dir.file("Belv.ini"), 255);
     ASSERT_GT(pieces.size(), 6u);
@@ -63,7 +64,8 @@ TEST(TextFiles, ReadThenWriteReproducesAnyFileByteForByte) {
     ASSERT_NE(out, nullptr);
     for (const auto& p : pieces) EXPECT_GE(fputws(p.c_str(), out), 0);
     fclose(out);
-    EXPECT_EQ(ReadFileBytes(dir.file("config_tmp")), original);
+    EXPECT_EQ(ReadFileBytes(dir.file("config_tmp")), withNul);
+    EXPECT_EQ(pieces.back().substr(pieces.back().size() - 14), u"\xDC00 after a NUL\n");
 }
 
 TEST(TextFiles, ASurrogatePairThatDoesNotFitWaitsForTheNextCall) {

@@ -115,9 +115,9 @@ TEST_F(ProfileCorpusTest, LongLinesSurviveWhole) {
     EXPECT_EQ(Bytes(), "[GPS_COM]\n" + longLine + "baud=57600\n");
 }
 
-// A line holding a NUL byte is handed on as a NUL-terminated piece, so the rewrite drops
-// the rest of that piece and the next line is glued to what is left of it.
-TEST_F(ProfileCorpusTest, DISABLED_NulByteKeepsItsLine) {
+// A NUL byte inside a line must not end the piece it is read in: the rest of the line and
+// the next line stay as they were.
+TEST_F(ProfileCorpusTest, NulByteKeepsItsLine) {
     const std::string before = WithNuls("[GPS_COM]\nbaud=1\n;a\0b\n[X]\ny=2\n");
     Put(before);
     EXPECT_EQ(WriteText(u"GPS_COM", u"baud", u"57600"), PROFILE_OK);
