@@ -245,16 +245,17 @@ struct HostTty {
     }
 };
 
-std::set<std::string> ConsoleTtys() {
-    std::set<std::string> names;
+// The ttys that serve as the system console; false when that cannot be known.
+bool ConsoleTtys(std::set<std::string>& names) {
     std::ifstream in(ProcRoot() + "/consoles");
+    if (!in) return false;
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream words(line);
         std::string name;
         if (words >> name) names.insert(name);
     }
-    return names;
+    return true;
 }
 
 std::map<std::string, std::string> ByIdNames() {
@@ -319,7 +320,10 @@ bool DescribeTty(const std::string& name, const std::set<std::string>& consoles,
 
 std::vector<HostTty> DiscoverHostTtys() {
     std::vector<HostTty> found;
-    std::set<std::string> consoles = ConsoleTtys();
+    // Without the list of consoles any tty could be the console, which must never be taken:
+    // nothing is discovered then.
+    std::set<std::string> consoles;
+    if (!ConsoleTtys(consoles)) return found;
     std::map<std::string, std::string> byId = ByIdNames();
     for (const std::string& name : DirEntries(SysRoot() + "/class/tty")) {
         HostTty tty;

@@ -213,6 +213,15 @@ TEST_F(DevicesTest, DiscoveryGivesStableNumbersAndPublishesDevices) {
               std::vector<std::u16string>{u"9"});
 }
 
+// Without the list of consoles any tty might be the console: nothing is taken then.
+TEST_F(DevicesTest, UnreadableConsoleListDiscoversNothing) {
+    BuildHost();
+    fs::remove(proc + "/consoles");
+    platform::detail::RebuildDeviceTable();
+    EXPECT_TRUE(Active().empty());
+    EXPECT_EQ(ReadFileBytes(file).find("Serial_"), std::string::npos);
+}
+
 TEST_F(DevicesTest, KeysOfTheUserDecideAndDriverKeysWaitForActivation) {
     // The user maps the GPS receiver to COM7 with a key of their own, before it is seen.
     WriteKey(u"Drivers\\BuiltIn\\GPS",
