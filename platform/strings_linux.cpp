@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -181,6 +182,16 @@ void Pad(std::u16string& out, std::u16string_view body, const Conversion& conv, 
     }
 }
 
+// Widths and precisions stop growing at kMaxCount, so that no format can overflow them or
+// ask for a field of gigabytes.
+constexpr int kMaxCount = 4096;
+
+int ReadCount(const WCHAR*& p) {
+    int count = 0;
+    for (; *p >= u'0' && *p <= u'9'; ++p) count = std::min(count * 10 + (*p - u'0'), kMaxCount);
+    return count;
+}
+
 std::u16string Digits(unsigned long long value, unsigned base, bool upper) {
     const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     std::u16string text;
@@ -209,12 +220,8 @@ void AppendFormatV(std::u16string& out, LPCWSTR format, va_list args) {
             else
                 break;
         }
-        for (; *p >= u'0' && *p <= u'9'; ++p) conv.width = conv.width * 10 + (*p - u'0');
-        if (*p == u'.') {
-            conv.precision = 0;
-            for (++p; *p >= u'0' && *p <= u'9'; ++p)
-                conv.precision = conv.precision * 10 + (*p - u'0');
-        }
+        conv.width = ReadCount(p);
+        if (*p == u'.') conv.precision = ReadCount(++p);
         int longs = 0;
         bool sizeT = false;
         for (;; ++p) {

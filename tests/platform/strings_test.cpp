@@ -28,6 +28,9 @@ TEST(Strings, FormatterConversions) {
     EXPECT_EQ(platform::Format(TEXT("%d"), INT32_MIN), u"-2147483648");
     EXPECT_EQ(platform::Format(TEXT("%ld %zu"), 5L, static_cast<size_t>(6)), u"5 6");
     EXPECT_EQ(platform::Format(TEXT("%s"), static_cast<const WCHAR*>(nullptr)), u"(null)");
+    // Huge widths neither overflow nor ask for gigabytes.
+    EXPECT_EQ(platform::Format(TEXT("%4294967297d"), 1).size(), 4096u);
+    EXPECT_EQ(platform::Format(TEXT("%.99999999999s"), TEXT("ab")), u"ab");
 }
 
 TEST(Strings, CopyAndCatAreBounded) {
