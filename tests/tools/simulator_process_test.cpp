@@ -185,7 +185,8 @@ TEST(SimulatorProcessTest, RegistersItsDevicesAndRemovesExactlyThemOnSigterm) {
     EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial1]"), std::string::npos)
         << text;
     EXPECT_FALSE(std::filesystem::exists(ready));
-    for (const auto& [com, path] : paths) EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    // Its pseudo-terminals ended with it; their numbers may already serve another process
+    // (tests run side by side), so their paths prove nothing either way.
 }
 
 TEST(SimulatorProcessTest, KeysItCreatedAreGoneAfterSigint) {
