@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <sstream>
 #include <string>
 
@@ -23,6 +24,10 @@ struct Layout {
     const char* after;
     bool useMouse;
 };
+
+void PrintTo(const Layout& layout, std::ostream* out) {
+    *out << "layout " << layout.name;
+}
 
 // The default bench: GPS receivers at 4800 on COM1 and at 57600 on COM4, a radar detector at
 // 9600 on COM2, a silent port and a noisy one; every other index is free for the driver.

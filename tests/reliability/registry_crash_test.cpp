@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "platform/internal/registry_format.h"
@@ -72,6 +73,11 @@ struct Change {
     const char* mark;  // text that only the new file holds, or that only the old one holds
     bool markIsNew;
 };
+
+// Names the change in test listings instead of its bytes.
+void PrintTo(const Change& change, std::ostream* out) {
+    *out << change.name;
+}
 
 const Change kChanges[] = {
     {"set value", SetMode, "\"Mode\"=\"new\"", true},
