@@ -462,47 +462,45 @@ HANDLE OpenDevice(LPCWSTR name, DWORD, DWORD, DWORD) {
 }  // namespace platform::detail
 
 using platform::detail::PortOf;
+using platform::detail::SerialPort;
 
-BOOL GetCommState(HANDLE port, LPDCB dcb) {
+namespace {
+
+// The common shape of the calls that take a port and one required argument: an unknown
+// handle fails as it is, a missing argument with ERROR_INVALID_PARAMETER.
+template <class T, class Operation>
+BOOL WithPort(HANDLE port, T* argument, Operation operation) {
     auto p = PortOf(port);
     if (!p) return FALSE;
-    if (!dcb) {
+    if (!argument) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    return p->GetState(*dcb);
+    return operation(*p, *argument) ? TRUE : FALSE;
+}
+
+}  // namespace
+
+BOOL GetCommState(HANDLE port, LPDCB dcb) {
+    return WithPort(port, dcb, [](SerialPort& p, DCB& d) { return p.GetState(d); });
 }
 
 BOOL SetCommState(HANDLE port, LPDCB dcb) {
-    auto p = PortOf(port);
-    if (!p) return FALSE;
-    if (!dcb) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    return p->SetState(*dcb);
+    return WithPort(port, dcb, [](SerialPort& p, DCB& d) { return p.SetState(d); });
 }
 
 BOOL GetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts) {
-    auto p = PortOf(port);
-    if (!p) return FALSE;
-    if (!timeouts) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    *timeouts = p->Timeouts();
-    return TRUE;
+    return WithPort(port, timeouts, [](SerialPort& p, COMMTIMEOUTS& t) {
+        t = p.Timeouts();
+        return true;
+    });
 }
 
 BOOL SetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts) {
-    auto p = PortOf(port);
-    if (!p) return FALSE;
-    if (!timeouts) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    p->SetTimeouts(*timeouts);
-    return TRUE;
+    return WithPort(port, timeouts, [](SerialPort& p, COMMTIMEOUTS& t) {
+        p.SetTimeouts(t);
+        return true;
+    });
 }
 
 BOOL SetCommMask(HANDLE port, DWORD mask) {
@@ -511,14 +509,10 @@ BOOL SetCommMask(HANDLE port, DWORD mask) {
 }
 
 BOOL GetCommMask(HANDLE port, LPDWORD mask) {
-    auto p = PortOf(port);
-    if (!p) return FALSE;
-    if (!mask) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    *mask = p->Mask();
-    return TRUE;
+    return WithPort(port, mask, [](SerialPort& p, DWORD& m) {
+        m = p.Mask();
+        return true;
+    });
 }
 
 // Only the synchronous form: an OVERLAPPED structure is refused.
@@ -549,11 +543,5 @@ BOOL PurgeComm(HANDLE port, DWORD flags) {
 }
 
 BOOL GetCommModemStatus(HANDLE port, LPDWORD modemStatus) {
-    auto p = PortOf(port);
-    if (!p) return FALSE;
-    if (!modemStatus) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    return p->ModemStatus(*modemStatus);
+    return WithPort(port, modemStatus, [](SerialPort& p, DWORD& m) { return p.ModemStatus(m); });
 }
