@@ -11,6 +11,7 @@
 #include "platform/internal/devices_internal.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
+#include "private_registry.h"
 #include "support/test_support.h"
 
 namespace {
@@ -28,29 +29,8 @@ const char* FormName(Form form) {
                                         : "binary, odd length";
 }
 
-class PortEnumValues : public ::testing::Test {
+class PortEnumValues : public PrivateRegistryTest {
   protected:
-    // Drivers\Active lives in the process: entries of earlier tests are removed first.
-    void SetUp() override {
-        platform::detail::RebuildDeviceTable();
-        HKEY active = Key(u"Drivers\\Active");
-        WCHAR name[256];
-        DWORD length = 256;
-        while (RegEnumKeyExW(active, 0, name, &length, nullptr, nullptr, nullptr, nullptr) ==
-               ERROR_SUCCESS) {
-            ASSERT_EQ(RegDeleteKeyW(active, name), ERROR_SUCCESS);
-            length = 256;
-        }
-        RegCloseKey(active);
-    }
-
-    static HKEY Key(const std::u16string& path) {
-        HKEY key = nullptr;
-        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        return key;
-    }
     static void Put(const std::u16string& path, const char16_t* name, const Stored& value) {
         std::vector<BYTE> bytes(value.text.size() * 2);
         for (size_t i = 0; i < value.text.size(); ++i) {
@@ -88,12 +68,6 @@ class PortEnumValues : public ::testing::Test {
     static std::u16string InLine(const std::u16string& text) {
         return text.substr(0, kLineChars - 1);
     }
-
-    testsupport::TempDir dir;
-    testsupport::ScopedEnv registry{"BELVANE_REGISTRY", dir.file("registry.reg").c_str()};
-    testsupport::ScopedEnv sysfs{"BELVANE_SYSFS_ROOT", dir.path().c_str()};
-    testsupport::ScopedEnv dev{"BELVANE_DEV_ROOT", dir.path().c_str()};
-    testsupport::ScopedEnv proc{"BELVANE_PROC_ROOT", dir.path().c_str()};
 };
 
 const size_t kLengths[] = {127, 128, 129};
