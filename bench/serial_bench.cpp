@@ -4,16 +4,13 @@
 
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/internal/devices_internal.h"
-#include "platform/registry.h"
-#include "platform/strings.h"
 #include "serial/channel.h"
 #include "serial/framing.h"
+#include "support/registered_ptys.h"
 #include "support/test_support.h"
 
 namespace {
@@ -100,43 +97,8 @@ void BM_Framing(benchmark::State& bench) {
 }
 BENCHMARK(BM_Framing)->DenseRange(0, 6);
 
-// Ten pseudo-terminals registered as COM0: to COM9: in a temporary registry.
-struct Ports {
-    testsupport::TempDir dir;
-    std::vector<std::unique_ptr<testsupport::ScopedEnv>> env;
-    std::vector<std::unique_ptr<testsupport::PtyPair>> ptys;
-    Ports() {
-        for (const char* sub : {"sys", "proc"}) std::filesystem::create_directories(dir.file(sub));
-        env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_REGISTRY",
-                                                               dir.file("registry.reg").c_str()));
-        env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_SYSFS_ROOT",
-                                                               dir.file("sys").c_str()));
-        env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_PROC_ROOT",
-                                                               dir.file("proc").c_str()));
-        for (int i = 0; i < 10; ++i) {
-            ptys.push_back(std::make_unique<testsupport::PtyPair>());
-            HKEY key = nullptr;
-            const std::u16string name = platform::Format(u"Drivers\\BuiltIn\\BenchSerial%d", i);
-            RegCreateKeyExW(HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &key, nullptr);
-            const std::u16string prefix = u"COM";
-            const std::u16string path = platform::FromUtf8(ptys.back()->slavePath());
-            const DWORD index = static_cast<DWORD>(i);
-            RegSetValueExW(key, u"Prefix", 0, REG_SZ, reinterpret_cast<const BYTE*>(prefix.c_str()),
-                           static_cast<DWORD>((prefix.size() + 1) * 2));
-            RegSetValueExW(key, u"Index", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&index), 4);
-            RegSetValueExW(key, u"DevicePath", 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(path.c_str()),
-                           static_cast<DWORD>((path.size() + 1) * 2));
-            RegCloseKey(key);
-        }
-        // The first registry call built the device table already: build it with these keys.
-        platform::detail::RebuildDeviceTable();
-    }
-};
-
 void BM_StopTenIdleReaders(benchmark::State& bench) {
-    static Ports ports;
+    static testsupport::RegisteredPtys ports(10);
     std::vector<SerialChannel> channels(10);
     for (int i = 0; i < 10; ++i) {
         SerialChannel& c = channels[static_cast<size_t>(i)];

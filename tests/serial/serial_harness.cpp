@@ -3,14 +3,11 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <future>
 #include <map>
 #include <memory>
 
-#include "platform/internal/devices_internal.h"
-#include "platform/registry.h"
-#include "platform/strings.h"
+#include "support/registered_ptys.h"
 
 extern "C" BOOL __real__Z15TerminateThreadPvj(HANDLE thread, DWORD exitCode);
 extern "C" BOOL __real__Z9PurgeCommPvj(HANDLE port, DWORD flags);
@@ -55,54 +52,8 @@ void RegisterWindowClass() {
     });
 }
 
-void SetString(HKEY key, LPCWSTR name, const std::u16string& value) {
-    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR)));
-}
-
-struct Ports {
-    testsupport::TempDir dir;
-    std::vector<std::unique_ptr<testsupport::ScopedEnv>> env;
-    std::vector<std::unique_ptr<testsupport::PtyPair>> ptys;
-
-    Ports() {
-        // Empty discovery roots keep the host's own serial devices out of the table; /dev stays
-        // the real one, where the pseudo-terminals live.
-        for (const char* sub : {"sys", "proc"}) {
-            std::filesystem::create_directories(dir.file(sub));
-        }
-        env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_REGISTRY",
-                                                               dir.file("registry.reg").c_str()));
-        env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_SYSFS_ROOT",
-                                                               dir.file("sys").c_str()));
-        env.push_back(std::make_unique<testsupport::ScopedEnv>("BELVANE_PROC_ROOT",
-                                                               dir.file("proc").c_str()));
-        for (int i = 0; i < serialtest::kPorts; ++i) {
-            ptys.push_back(std::make_unique<testsupport::PtyPair>());
-            Register(i, ptys.back()->slavePath());
-        }
-        // The first registry call built the device table already: build it with these keys.
-        platform::detail::RebuildDeviceTable();
-    }
-
-    static void Register(int index, const std::string& path) {
-        const std::u16string name = platform::Format(u"Drivers\\BuiltIn\\TestSerial%d", index);
-        HKEY key = nullptr;
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &key, nullptr) != ERROR_SUCCESS) {
-            return;
-        }
-        SetString(key, u"Prefix", u"COM");
-        const DWORD value = static_cast<DWORD>(index);
-        RegSetValueExW(key, u"Index", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                       sizeof value);
-        SetString(key, u"DevicePath", platform::FromUtf8(path));
-        RegCloseKey(key);
-    }
-};
-
-Ports& ThePorts() {
-    static Ports ports;
+testsupport::RegisteredPtys& ThePorts() {
+    static testsupport::RegisteredPtys ports(serialtest::kPorts);
     return ports;
 }
 
@@ -216,7 +167,7 @@ TestWindow::~TestWindow() {
 }
 
 testsupport::PtyPair& Pty(int index) {
-    return *ThePorts().ptys[static_cast<size_t>(index)];
+    return ThePorts().pty(index);
 }
 
 void EnsurePorts() {
