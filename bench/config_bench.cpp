@@ -9,7 +9,7 @@
 #include <string>
 
 #include "config/profile.h"
-#include "platform/files.h"
+#include "platform/io/files.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <string>
 
-#include "platform/messages.h"
+#include "platform/base/messages.h"
 #include "probe/classifier.h"
 #include "probe/port_scan.h"
 #include "scan_support.h"

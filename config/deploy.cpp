@@ -1,7 +1,7 @@
 #include "config/deploy.h"
 
 #include "config/profile.h"
-#include "platform/strings.h"
+#include "platform/base/strings.h"
 
 namespace {
 

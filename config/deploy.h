@@ -2,7 +2,7 @@
 // layout that the file already uses for each device type.
 #pragma once
 
-#include "platform/types.h"
+#include "platform/base/types.h"
 
 // The scan's answers, handed in so that this folder need not depend on the scan.
 typedef int (*FirstPortQuery)(int* baud, int type);

@@ -1,7 +1,7 @@
 #include "config/module_path.h"
 
-#include "platform/files.h"
-#include "platform/strings.h"
+#include "platform/base/strings.h"
+#include "platform/io/files.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // rewrite's temporary file and the virtual port driver all live in the program's directory.
 #pragma once
 
-#include "platform/types.h"
+#include "platform/base/types.h"
 
 // Fills buffer with the module's directory, ending with its backslash, and returns a pointer
 // to that backslash. A module file name without a backslash stays whole and gives null.

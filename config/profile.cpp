@@ -7,10 +7,10 @@
 #include <string>
 
 #include "config/module_path.h"
-#include "platform/file_identity.h"
-#include "platform/files.h"
-#include "platform/strings.h"
-#include "platform/textfile.h"
+#include "platform/base/strings.h"
+#include "platform/io/file_identity.h"
+#include "platform/io/files.h"
+#include "platform/io/textfile.h"
 
 namespace {
 

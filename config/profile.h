@@ -4,7 +4,7 @@
 // never run at the same time, in one process or in two.
 #pragma once
 
-#include "platform/types.h"
+#include "platform/base/types.h"
 
 // Value type codes. Any other code is treated as text.
 inline constexpr int PROFILE_TYPE_TEXT = 0;    // NUL-terminated UTF-16 string

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstddef>
 
-#include "platform/dialogs.h"
+#include "platform/ui/dialogs.h"
 
 // The author line and the web address come from the build, so that the program names
 // whoever publishes this build of it.

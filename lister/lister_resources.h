@@ -1,8 +1,8 @@
 // The resources of LumbraPorts: the dialog template of the lister window and its icon.
 #pragma once
 
-#include "platform/resources.h"
-#include "platform/types.h"
+#include "platform/base/types.h"
+#include "platform/ui/resources.h"
 
 #define IDD_LISTER 1001
 #define IDI_LISTER 8001

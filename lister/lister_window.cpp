@@ -2,10 +2,10 @@
 
 #include "lister/lister_resources.h"
 #include "lister/port_enum.h"
-#include "platform/dialogs.h"
-#include "platform/messages.h"
-#include "platform/resources.h"
-#include "platform/shell.h"
+#include "platform/base/messages.h"
+#include "platform/ui/dialogs.h"
+#include "platform/ui/resources.h"
+#include "platform/ui/shell.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The lister window: its window class and the procedure of its one dialog.
 #pragma once
 
-#include "platform/types.h"
+#include "platform/base/types.h"
 
 // The dialog procedure of IDD_LISTER: fills the port list once at initialisation and ends
 // with 1 on OK (or the title bar's Done) and with 0 on a close request.

@@ -2,11 +2,11 @@
 // user leaves it. The exit code is the dialog's result: 1 after OK or Done, 0 otherwise.
 #include "lister/lister_resources.h"
 #include "lister/lister_window.h"
-#include "platform/dialogs.h"
-#include "platform/messages.h"
-#include "platform/resources.h"
-#include "platform/shell.h"
-#include "platform/winmain.h"
+#include "platform/app/winmain.h"
+#include "platform/base/messages.h"
+#include "platform/ui/dialogs.h"
+#include "platform/ui/resources.h"
+#include "platform/ui/shell.h"
 
 namespace {
 

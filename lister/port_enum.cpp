@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/strings.h"
+#include "platform/base/strings.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // with their friendly names, and Bluetooth serial ports.
 #pragma once
 
-#include "platform/registry.h"
-#include "platform/types.h"
+#include "platform/base/types.h"
+#include "platform/io/registry.h"
 
 // Buffers of the walks, in characters with the terminator.
 constexpr DWORD kNameChars = 128;

@@ -1,7 +1,7 @@
 // The walks' lines go to the lister window's port list, which sorts them itself.
 #include "lister/lister_resources.h"
 #include "lister/port_enum.h"
-#include "platform/dialogs.h"
+#include "platform/ui/dialogs.h"
 
 namespace {
 

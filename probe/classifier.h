@@ -2,7 +2,7 @@
 // a time, and marks the port in the scan when a signature shows up.
 #pragma once
 
-#include "platform/types.h"
+#include "platform/base/types.h"
 #include "serial/channel.h"
 
 // Six received bytes, oldest first, and a seventh that stays zero, read as a zero-terminated

@@ -2,8 +2,8 @@
 // ladder on a window timer, and keeps per port what was learned.
 #pragma once
 
-#include "platform/messages.h"
-#include "platform/types.h"
+#include "platform/base/messages.h"
+#include "platform/base/types.h"
 #include "probe/port_state.h"
 #include "serial/channel.h"
 

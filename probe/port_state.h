@@ -1,7 +1,7 @@
 // Port state codes, which are also the device types asked for, and the scan's notification.
 #pragma once
 
-#include "platform/messages.h"
+#include "platform/base/messages.h"
 
 enum : int {
     PORT_NONE = 0,

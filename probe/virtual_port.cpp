@@ -1,8 +1,8 @@
 #include "probe/virtual_port.h"
 
 #include "config/module_path.h"
-#include "platform/devices.h"
-#include "platform/strings.h"
+#include "platform/base/strings.h"
+#include "platform/io/devices.h"
 #include "probe/port_state.h"
 
 namespace {

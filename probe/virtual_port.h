@@ -2,8 +2,8 @@
 // the device manager in one driver key, loaded with the index as device index and unloaded.
 #pragma once
 
-#include "platform/registry.h"
-#include "platform/types.h"
+#include "platform/base/types.h"
+#include "platform/io/registry.h"
 
 // The driver key under HKEY_LOCAL_MACHINE, the same for every index (the index travels in
 // its Index value). Each key name ends with a backslash, the last one included.

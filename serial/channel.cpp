@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "platform/files.h"
-#include "platform/strings.h"
+#include "platform/base/strings.h"
+#include "platform/io/files.h"
 #include "serial/shared_field.h"
 
 using serial_detail::ExchangeShared;

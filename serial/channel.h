@@ -3,10 +3,10 @@
 // calls InitChannel once and may then set the plain fields directly.
 #pragma once
 
-#include "platform/messages.h"
-#include "platform/serial.h"
-#include "platform/threads.h"
-#include "platform/types.h"
+#include "platform/base/messages.h"
+#include "platform/base/threads.h"
+#include "platform/base/types.h"
+#include "platform/io/serial.h"
 
 // Sent (never posted) by a reader thread: wParam the address of the bytes, lParam their
 // count. The bytes are valid only until the send returns.

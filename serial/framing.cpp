@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/files.h"
-#include "platform/messages.h"
+#include "platform/base/messages.h"
+#include "platform/io/files.h"
 #include "serial/shared_field.h"
 
 using serial_detail::LoadShared;

@@ -2,9 +2,9 @@
 // the bytes to the framing step.
 #include <cstring>
 
-#include "platform/files.h"
-#include "platform/serial.h"
-#include "platform/threads.h"
+#include "platform/base/threads.h"
+#include "platform/io/files.h"
+#include "platform/io/serial.h"
 #include "serial/channel.h"
 #include "serial/framing.h"
 #include "serial/shared_field.h"

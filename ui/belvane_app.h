@@ -1,7 +1,7 @@
 // The application object of Belvane: all it does is run the main dialog once.
 #pragma once
 
-#include "platform/afx.h"
+#include "platform/app/afx.h"
 
 class BelvaneApp : public CWinApp {
   public:

@@ -2,7 +2,7 @@
 
 #include "config/deploy.h"
 #include "config/module_path.h"
-#include "platform/files.h"
+#include "platform/io/files.h"
 #include "probe/port_scan.h"
 #include "ui/resource_ids.h"
 

@@ -2,7 +2,7 @@
 // read-only box, and offers the deployment (button 1001) and the way out (button 1002).
 #pragma once
 
-#include "platform/afx.h"
+#include "platform/app/afx.h"
 
 class MainDialog : public CDialog {
   public:

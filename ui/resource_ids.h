@@ -1,7 +1,7 @@
 // Identifiers of Belvane's resources and of the controls of its main dialog.
 #pragma once
 
-#include "platform/types.h"
+#include "platform/base/types.h"
 
 constexpr UINT IDD_BELVANE_DIALOG = 102;
 constexpr UINT IDR_MAINFRAME = 128;

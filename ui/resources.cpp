@@ -1,11 +1,11 @@
 // Belvane's resources as a resource compiler would leave them in the program: the main
 // dialog's template, the application icon and the marker for high-resolution screens.
-#include "platform/resources.h"
+#include "platform/ui/resources.h"
 
 #include <array>
 #include <vector>
 
-#include "platform/dialogs.h"
+#include "platform/ui/dialogs.h"
 #include "ui/resource_ids.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/files.h"
+#include "platform/io/files.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "config/profile.h"
-#include "platform/files.h"
+#include "platform/io/files.h"
 #include "support/test_support.h"
 
 namespace configtest {

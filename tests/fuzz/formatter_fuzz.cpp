@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "platform/strings.h"
+#include "platform/base/strings.h"
 
 namespace {
 

@@ -24,8 +24,8 @@
 
 #include "config/profile.h"
 #include "fuzz_check.h"
-#include "platform/files.h"
-#include "platform/strings.h"
+#include "platform/base/strings.h"
+#include "platform/io/files.h"
 #include "support/one_place_change.h"
 
 namespace {

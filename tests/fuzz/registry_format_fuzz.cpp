@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "platform/internal/registry_format.h"
+#include "internal/registry_format.h"
 
 using platform::detail::FormatRegText;
 using platform::detail::ParseRegText;

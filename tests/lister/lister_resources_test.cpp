@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/dialogs.h"
-#include "platform/resources.h"
+#include "platform/ui/dialogs.h"
+#include "platform/ui/resources.h"
 
 namespace {
 

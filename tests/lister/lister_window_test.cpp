@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "lister/lister_resources.h"
-#include "platform/dialog_testing.h"
-#include "platform/dialogs.h"
-#include "platform/files.h"
-#include "platform/messages.h"
-#include "platform/registry.h"
-#include "platform/resources.h"
-#include "platform/winmain.h"
+#include "platform/app/winmain.h"
+#include "platform/base/messages.h"
+#include "platform/io/files.h"
+#include "platform/io/registry.h"
+#include "platform/ui/dialog_testing.h"
+#include "platform/ui/dialogs.h"
+#include "platform/ui/resources.h"
 #include "private_registry.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry.h"
-#include "platform/strings.h"
+#include "platform/base/strings.h"
+#include "platform/io/registry.h"
 #include "private_registry.h"
 
 namespace {

@@ -8,9 +8,8 @@
 #include <vector>
 
 #include "lister/port_enum.h"
-#include "platform/internal/devices_internal.h"
-#include "platform/registry.h"
-#include "platform/strings.h"
+#include "platform/base/strings.h"
+#include "platform/io/registry.h"
 #include "private_registry.h"
 #include "support/test_support.h"
 

@@ -6,15 +6,15 @@
 
 #include <string>
 
-#include "platform/internal/devices_internal.h"
-#include "platform/registry.h"
+#include "platform/io/devices.h"
+#include "platform/io/registry.h"
 #include "support/test_support.h"
 
 class PrivateRegistryTest : public ::testing::Test {
   protected:
     // Drivers\Active lives in the process, so earlier tests' entries are removed first.
     void SetUp() override {
-        platform::detail::RebuildDeviceTable();
+        platform::StartDeviceManager();
         HKEY active = Key(u"Drivers\\Active");
         WCHAR name[256];
         DWORD length = 256;

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/files.h"
-#include "platform/handles.h"
+#include "platform/base/handles.h"
+#include "platform/io/files.h"
 #include "probe/classifier.h"
 #include "scan_support.h"
 

@@ -5,9 +5,9 @@
 
 #include <chrono>
 
-#include "platform/internal/devices_internal.h"
-#include "platform/registry.h"
-#include "platform/strings.h"
+#include "platform/base/strings.h"
+#include "platform/io/devices.h"
+#include "platform/io/registry.h"
 #include "probe/port_scan.h"
 
 namespace probetest {
@@ -43,7 +43,7 @@ ScanEnvironment::ScanEnvironment()
       sysfs_("BELVANE_SYSFS_ROOT", dir_.path().c_str()),
       dev_("BELVANE_DEV_ROOT", dir_.path().c_str()),
       proc_("BELVANE_PROC_ROOT", dir_.path().c_str()) {
-    platform::detail::RebuildDeviceTable();
+    platform::StartDeviceManager();
 }
 
 ScanEnvironment::~ScanEnvironment() {
@@ -65,7 +65,7 @@ testsupport::PtyPair& ScanEnvironment::AddPort(int index) {
     SetString(handle, TEXT("DevicePath"), platform::FromUtf8(link));
     RegCloseKey(handle);
     // The device manager reads its keys at start; a new process would see the new port.
-    platform::detail::RebuildDeviceTable();
+    platform::StartDeviceManager();
     auto& result = *pty;
     ports_[index] = std::move(pty);
     return result;

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/messages.h"
+#include "platform/base/messages.h"
 #include "support/test_support.h"
 
 namespace probetest {

@@ -5,11 +5,10 @@
 #include <string>
 
 #include "config/module_path.h"
-#include "platform/devices.h"
-#include "platform/files.h"
-#include "platform/internal/devices_internal.h"
-#include "platform/registry.h"
-#include "platform/strings.h"
+#include "platform/base/strings.h"
+#include "platform/io/devices.h"
+#include "platform/io/files.h"
+#include "platform/io/registry.h"
 #include "probe/port_state.h"
 #include "support/test_support.h"
 
@@ -65,7 +64,7 @@ constexpr WCHAR kDriverKey[] = TEXT("Drivers\\BuiltIn\\WM_COM0");
 class VirtualPortTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        platform::detail::RebuildDeviceTable();
+        platform::StartDeviceManager();
         program_ = platform::WindowsPath(dir_.file("Belvane"));
         platform::SetModuleFileNameForTesting(program_.c_str());
     }

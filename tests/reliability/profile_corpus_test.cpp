@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/strings.h"
+#include "platform/base/strings.h"
 #include "profile_fixture.h"
 #include "support/one_place_change.h"
 

@@ -8,8 +8,8 @@
 #include <ostream>
 #include <string>
 
-#include "platform/internal/registry_format.h"
-#include "platform/registry.h"
+#include "internal/registry_format.h"
+#include "platform/io/registry.h"
 #include "support/test_support.h"
 #include "syscall_tracer.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/files.h"
-#include "platform/strings.h"
+#include "platform/base/strings.h"
+#include "platform/io/files.h"
 #include "serial_harness.h"
 #include "support/test_support.h"
 

@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/internal/devices_internal.h"
-#include "platform/registry.h"
-#include "platform/strings.h"
+#include "platform/base/strings.h"
+#include "platform/io/devices.h"
+#include "platform/io/registry.h"
 
 namespace testsupport {
 namespace {
@@ -45,7 +45,7 @@ RegisteredPtys::RegisteredPtys(int count) {
     }
     // The first registry call built the device table already: build it with these keys, as
     // a program started now would.
-    platform::detail::RebuildDeviceTable();
+    platform::StartDeviceManager();
 }
 
 }  // namespace testsupport

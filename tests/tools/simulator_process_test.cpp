@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/files.h"
-#include "platform/handles.h"
-#include "platform/internal/devices_internal.h"
-#include "platform/serial.h"
-#include "platform/threads.h"
+#include "platform/base/handles.h"
+#include "platform/base/threads.h"
+#include "platform/io/devices.h"
+#include "platform/io/files.h"
+#include "platform/io/serial.h"
 #include "support/test_support.h"
 #include "tools/simulator/line_settings.h"
 #include "tools/simulator/protocols.h"
@@ -294,7 +294,7 @@ TEST(SimulatorProcessTest, PlatformSerialLayerFindsTheDevicesAtTheirRatesOnly) {
     {
         testsupport::ScopedEnv useRegistry("BELVANE_REGISTRY", registry.c_str());
         testsupport::ScopedEnv noHostDevices("BELVANE_SYSFS_ROOT", dir.file("sys").c_str());
-        platform::detail::RebuildDeviceTable();
+        platform::StartDeviceManager();
         EXPECT_EQ(ListenThroughPlatform(u"COM4:", 57600), sim::SignatureScanner::Gps);
         EXPECT_EQ(ListenThroughPlatform(u"COM2:", 9600), sim::SignatureScanner::Radar);
         // Reopened at another rate, as the scan's next step does.
@@ -303,7 +303,7 @@ TEST(SimulatorProcessTest, PlatformSerialLayerFindsTheDevicesAtTheirRatesOnly) {
         EXPECT_EQ(ListenThroughPlatform(u"COM2:", 9600), sim::SignatureScanner::Radar);
     }
     EXPECT_EQ(simulator.Stop(SIGTERM), 0);
-    platform::detail::RebuildDeviceTable();
+    platform::StartDeviceManager();
 }
 
 TEST(SimulatorProcessTest, BadBenchIsRefusedWithTheLineNumber) {

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/internal/devices_internal.h"
-#include "platform/registry.h"
+#include "platform/io/devices.h"
+#include "platform/io/registry.h"
 #include "support/test_support.h"
 #include "tools/simulator/registration.h"
 
@@ -18,8 +18,8 @@ class RegistrationTest : public ::testing::Test {
     // No host serial devices in the device table that the registry builds.
     testsupport::ScopedEnv sysfs{"BELVANE_SYSFS_ROOT", dir.path().c_str()};
 
-    void SetUp() override { platform::detail::RebuildDeviceTable(); }
-    void TearDown() override { platform::detail::RebuildDeviceTable(); }
+    void SetUp() override { platform::StartDeviceManager(); }
+    void TearDown() override { platform::StartDeviceManager(); }
 
     static sim::DeviceSpec Gps(int comIndex) {
         sim::DeviceSpec setup;

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/dialog_testing.h"
-#include "platform/files.h"
-#include "platform/resources.h"
+#include "platform/io/files.h"
+#include "platform/ui/dialog_testing.h"
+#include "platform/ui/resources.h"
 #include "probe/classifier.h"
 #include "probe/port_scan.h"
 #include "probe/scan_support.h"

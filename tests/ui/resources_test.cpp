@@ -1,4 +1,4 @@
-#include "platform/resources.h"
+#include "platform/ui/resources.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/dialog_template.h"
+#include "platform/ui/dialog_template.h"
 #include "ui/resource_ids.h"
 
 namespace {

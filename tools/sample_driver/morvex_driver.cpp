@@ -1,7 +1,7 @@
 // The sample virtual COM port driver "Morvex.dll" for demonstrations: the device manager
 // loads it with ActivateDevice and unloads it with DeactivateDevice. It accepts every
 // instance and keeps no state; opening the port it names is not offered.
-#include "platform/types.h"
+#include "platform/base/types.h"
 
 extern "C" DWORD COM_Init(LPCWSTR activeKey, LPCVOID busContext) {
     (void)activeKey;

@@ -1,6 +1,6 @@
 #include "tools/simulator/registration.h"
 
-#include "platform/registry.h"
+#include "platform/io/registry.h"
 
 namespace sim {
 

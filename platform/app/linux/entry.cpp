@@ -1,0 +1,35 @@
+#include <cstdio>
+#include <string>
+
+#include "platform/app/winmain.h"
+#include "platform/io/files.h"
+#include "platform/ui/dialogs.h"
+
+namespace {
+
+// The command line after the program name, as WinMain receives it.
+std::u16string CommandLine(int argc, char** argv) {
+    std::u16string line;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) line += u' ';
+        for (const char* p = argv[i]; *p; ++p)
+            line += static_cast<char16_t>(static_cast<unsigned char>(*p));
+    }
+    return line;
+}
+
+}  // namespace
+
+// Without a terminal the program could never be answered: it says so and ends before it
+// does anything else.
+int main(int argc, char** argv) {
+    platform::RegisterResources(ProgramResources());
+    std::string why;
+    if (!platform::FrontEndUsable(&why)) {
+        std::fprintf(stderr, "%s: %s\n", argc > 0 ? argv[0] : "program", why.c_str());
+        return 2;
+    }
+    platform::StartPlatform();
+    std::u16string line = CommandLine(argc, argv);
+    return WinMain(GetModuleHandleW(nullptr), nullptr, line.data(), SW_SHOW);
+}

@@ -1,0 +1,19 @@
+// The C runtime's wide-character text streams over UTF-16, with their Windows names.
+// On disk the text is UTF-8. Bytes that are not valid UTF-8 come back as the lone
+// surrogates U+DC80..U+DCFF and are written back as the same bytes, a NUL byte comes back as
+// U+DC00 (so that it does not end the string) and is written back as NUL, and no line ends
+// are translated, so a read followed by a write reproduces any file byte for byte.
+#pragma once
+
+#include <cstdio>
+
+#include "platform/base/types.h"
+
+// Modes "r" and "w" (a "b" or "t" suffix is accepted and changes nothing).
+FILE* _wfopen(LPCWSTR path, LPCWSTR mode);
+// Reads up to count - 1 characters, stopping after a line feed; null at the end of the
+// file or on error. A character that does not fit is left for the next call.
+WCHAR* fgetws(WCHAR* buffer, int count, FILE* stream);
+// Returns a non-negative value on success, WEOF (-1) on error.
+int fputws(const WCHAR* text, FILE* stream);
+// feof and fclose are the C library's own.

@@ -1,0 +1,136 @@
+#include "platform/io/textfile.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/io/files.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testsupport::ReadFileBytes;
+using testsupport::TempDir;
+using testsupport::WriteFileBytes;
+
+std::u16string Win(const std::string& hostPath) {
+    return platform::WindowsPath(hostPath);
+}
+
+// Reads a whole file piece by piece the way the profile store does.
+std::vector<std::u16string> ReadPieces(const std::string& path, int count) {
+    std::vector<std::u16string> pieces;
+    FILE* in = _wfopen(Win(path).c_str(), u"r");
+    EXPECT_NE(in, nullptr);
+    if (!in) return pieces;
+    std::vector<WCHAR> buffer(static_cast<size_t>(count));
+    while (!feof(in)) {
+        if (!fgetws(buffer.data(), count, in)) break;
+        pieces.emplace_back(buffer.data());
+    }
+    EXPECT_TRUE(feof(in));
+    fclose(in);
+    return pieces;
+}
+
+std::u16string Joined(const std::vector<std::u16string>& pieces) {
+    std::u16string all;
+    for (const auto& p : pieces) all += p;
+    return all;
+}
+
+TEST(TextFiles, ReadThenWriteReproducesAnyFileByteForByte) {
+    TempDir dir;
+    std::string longLine;
+    for (int i = 0; i < 1000; ++i) {
+        longLine += i % 50 == 7 ? "\xC3\xA9" : i % 97 == 5 ? "\xF0\x9F\x98\x80" : "x";
+    }
+    const std::string original = "[GPS_COM]\r\ncom=com1\r\n; \xC4\xE3\xBA\xC3 GBK \xD6\xD0\r\n" +
+                                 longLine + "\r\n; Latin-1 \xE9t\xE9\n\n" +
+                                 "baud=4800 last line \xFF\xFE\xF0\x9F";
+    const std::string withNul = original + std::string("\0 after a NUL\n", 14);
+    WriteFileBytes(dir.file("Belv.ini"), withNul);
+
+    const auto pieces = ReadPieces(dir.file("Belv.ini"), 255);
+    ASSERT_GT(pieces.size(), 6u);
+    EXPECT_EQ(pieces[0], u"[GPS_COM]\r\n");
+    EXPECT_EQ(pieces[1], u"com=com1\r\n");
+    EXPECT_EQ(pieces[2], u"; \xDCC4\xDCE3\xDCBA\xDCC3 GBK \xDCD6\xDCD0\r\n");
+    for (const auto& p : pieces) EXPECT_LE(p.size(), 254u);
+    EXPECT_EQ(pieces[3].size(), 254u);  // the long line comes in full pieces
+
+    FILE* out = _wfopen(Win(dir.file("config_tmp")).c_str(), u"w");
+    ASSERT_NE(out, nullptr);
+    for (const auto& p : pieces) EXPECT_GE(fputws(p.c_str(), out), 0);
+    fclose(out);
+    EXPECT_EQ(ReadFileBytes(dir.file("config_tmp")), withNul);
+    EXPECT_EQ(pieces.back().substr(pieces.back().size() - 14), u"\xDC00 after a NUL\n");
+}
+
+TEST(TextFiles, ASurrogatePairThatDoesNotFitWaitsForTheNextCall) {
+    TempDir dir;
+    WriteFileBytes(dir.file("t"),
+                   "ab\xF0\x9F\x98\x80"
+                   "c\n");
+    const auto pieces = ReadPieces(dir.file("t"), 4);
+    ASSERT_EQ(pieces.size(), 3u);
+    EXPECT_EQ(pieces[0], u"ab");
+    EXPECT_EQ(pieces[1], u"\U0001F600c");
+    EXPECT_EQ(pieces[2], u"\n");
+}
+
+TEST(TextFiles, BrokenSequencesComeBackAsEscapedBytesEvenOneUnitAtATime) {
+    TempDir dir;
+    // Overlong, an encoded surrogate, beyond U+10FFFF, a stray continuation, a cut
+    // sequence before a valid character and one at the very end.
+    const std::string bytes =
+        "\xC0\xAF|\xED\xA0\x80|\xF4\x90\x80\x80|\x80|\xE2\x82"
+        "A|\xF0\x9F\x98";
+    WriteFileBytes(dir.file("t"), bytes);
+    std::u16string expected;
+    for (unsigned char c : bytes) expected += c < 0x80 ? char16_t(c) : char16_t(0xDC00 + c);
+
+    EXPECT_EQ(Joined(ReadPieces(dir.file("t"), 255)), expected);
+    // With room for one unit per call the escapes of one sequence span calls, and the
+    // stream must not look finished while some are still held back.
+    EXPECT_EQ(Joined(ReadPieces(dir.file("t"), 2)), expected);
+
+    FILE* out = _wfopen(Win(dir.file("copy")).c_str(), u"wb");
+    ASSERT_NE(out, nullptr);
+    fputws(expected.c_str(), out);
+    fclose(out);
+    EXPECT_EQ(ReadFileBytes(dir.file("copy")), bytes);
+}
+
+TEST(TextFiles, EndOfFileModesAndErrors) {
+    TempDir dir;
+    WriteFileBytes(dir.file("empty"), "");
+    FILE* in = _wfopen(Win(dir.file("empty")).c_str(), u"rt");
+    ASSERT_NE(in, nullptr);
+    WCHAR buffer[16] = u"unchanged";
+    EXPECT_EQ(fgetws(buffer, 16, in), nullptr);
+    EXPECT_TRUE(feof(in));
+    fclose(in);
+
+    WriteFileBytes(dir.file("one"), "line\n");
+    in = _wfopen(Win(dir.file("one")).c_str(), u"r");
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(fgetws(buffer, 16, in), buffer);
+    EXPECT_EQ(std::u16string(buffer), u"line\n");
+    EXPECT_FALSE(feof(in));  // as in C: the end shows only once a read meets it
+    EXPECT_EQ(fgetws(buffer, 16, in), nullptr);
+    EXPECT_TRUE(feof(in));
+    fclose(in);
+
+    EXPECT_EQ(_wfopen(Win(dir.file("missing")).c_str(), u"r"), nullptr);
+    EXPECT_EQ(_wfopen(Win(dir.path()).c_str(), u"r"), nullptr);  // a folder is no text file
+    EXPECT_EQ(_wfopen(Win(dir.file("one")).c_str(), u"a"), nullptr);
+    EXPECT_EQ(_wfopen(Win(dir.file("one")).c_str(), u"r+"), nullptr);
+    FILE* out = _wfopen(Win(dir.file("one")).c_str(), u"w");  // truncates
+    ASSERT_NE(out, nullptr);
+    fclose(out);
+    EXPECT_EQ(ReadFileBytes(dir.file("one")), "");
+}
+
+}  // namespace
