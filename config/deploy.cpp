@@ -40,7 +40,7 @@ void WriteNumber(Deployment& d, LPCWSTR section, LPCWSTR key, int value) {
 bool UsesLayoutA(LPCWSTR path, LPCWSTR section) {
     WCHAR test[kTestChars] = {};
     ReadProfileValue(path, section, TEXT("com"), test, kTestChars, PROFILE_TYPE_TEXT);
-    return test[0] == u'c';
+    return test[0] == TEXT('c');
 }
 
 void DeployDevice(Deployment& d, int port, int baud, LPCWSTR testSection, LPCWSTR sectionB) {

@@ -98,18 +98,18 @@ int StoreValue(const WCHAR* value, void* result, int capacity, int type) {
 // --- Rewriting -----------------------------------------------------------------------
 
 template <typename Number>
-std::u16string DecimalText(Number number) {
+std::basic_string<WCHAR> DecimalText(Number number) {
     char digits[40];
     // Shortest form that reads back to the same value (for double) or plain decimal.
     const std::to_chars_result done = std::to_chars(digits, digits + sizeof digits, number);
-    return std::u16string(digits, done.ptr);
+    return std::basic_string<WCHAR>(digits, done.ptr);
 }
 
 // "key=value\n", or empty when it would not be one piece that reads back whole: a line
 // longer than a piece would be split by the next read and leave its tail behind as a line
 // of its own, and a line feed inside would start a line of the caller's choosing.
-std::u16string ComposeEntry(const WCHAR* key, const void* value, int type) {
-    std::u16string line(key);
+std::basic_string<WCHAR> ComposeEntry(const WCHAR* key, const void* value, int type) {
+    std::basic_string<WCHAR> line(key);
     line += TEXT('=');
     if (type == PROFILE_TYPE_INT) {
         std::int32_t number = 0;
@@ -122,7 +122,7 @@ std::u16string ComposeEntry(const WCHAR* key, const void* value, int type) {
     } else {
         line += static_cast<const WCHAR*>(value);
     }
-    if (line.find(TEXT('\n')) != std::u16string::npos) return {};
+    if (line.find(TEXT('\n')) != std::basic_string<WCHAR>::npos) return {};
     line += TEXT('\n');
     if (line.size() > static_cast<size_t>(PROFILE_MAX_ENTRY_LINE)) return {};
     return line;
@@ -215,7 +215,7 @@ int CopyFileWithEntry(LPCWSTR path, FILE* out, const WCHAR* section, const WCHAR
 // leads to is replaced, so the link stays. The copy takes the file's access permissions
 // first; where the file system keeps none this fails harmlessly and is not an error.
 int ReplaceWithCopy(LPCWSTR tempPath, LPCWSTR path) {
-    std::u16string target = platform::FinalPathName(path);
+    std::basic_string<WCHAR> target = platform::FinalPathName(path);
     if (target.empty()) target = path;
     platform::CopyFilePermissions(target.c_str(), tempPath);
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
@@ -248,7 +248,7 @@ int WriteProfileValue(LPCWSTR path, LPCWSTR section, LPCWSTR key, const void* va
     if (path == nullptr || section == nullptr || key == nullptr || value == nullptr)
         return PROFILE_E_ARGUMENT;
     // Refused before anything is created, so the file and the temporary path stay untouched.
-    const std::u16string entry = ComposeEntry(key, value, type);
+    const std::basic_string<WCHAR> entry = ComposeEntry(key, value, type);
     if (entry.empty()) return PROFILE_E_ENTRY_LINE;
 
     WCHAR tempPath[MAX_PATH];

@@ -55,7 +55,7 @@ int RegisterVirtualPort(HKEY root, LPCWSTR path, int index) {
     HKEY current = root;
     const WCHAR* rest = path;
     do {
-        const WCHAR* slash = wcschr(rest, u'\\');
+        const WCHAR* slash = wcschr(rest, TEXT('\\'));
         HKEY child =
             slash ? CreateChild(current, rest, static_cast<size_t>(slash - rest)) : nullptr;
         CloseUnlessRoot(current, root);

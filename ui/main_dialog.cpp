@@ -127,8 +127,8 @@ void MainDialog::DeployConfiguration() {
         m_strReport += TEXT("\r\n");
         m_strReport += failures;
         // The failure lines each end a line; the box needs no empty line after the last.
-        const std::u16string& text = m_strReport.str();
-        if (text.size() >= 2 && text.compare(text.size() - 2, 2, u"\r\n") == 0)
+        const std::basic_string<WCHAR>& text = m_strReport.str();
+        if (text.size() >= 2 && text.compare(text.size() - 2, 2, TEXT("\r\n")) == 0)
             m_strReport = CString(text.substr(0, text.size() - 2));
     }
     UpdateData(FALSE);

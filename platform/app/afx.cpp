@@ -85,7 +85,7 @@ void CWnd::SetWindowText(LPCWSTR text) {
 
 void CWnd::GetWindowText(CString& text) const {
     int length = ::GetWindowTextLengthW(m_hWnd);
-    std::u16string buffer(static_cast<size_t>(length) + 1, u'\0');
+    std::basic_string<WCHAR> buffer(static_cast<size_t>(length) + 1, TEXT('\0'));
     int got = ::GetWindowTextW(m_hWnd, buffer.data(), length + 1);
     buffer.resize(static_cast<size_t>(got));
     text = CString(buffer);
@@ -219,7 +219,7 @@ CWinApp::~CWinApp() {
 }
 
 void CWinApp::SetRegistryKey(LPCWSTR key) {
-    registryKey_ = key ? key : u"";
+    registryKey_ = key ? key : TEXT("");
     m_pszRegistryKey = registryKey_.c_str();
     m_pszProfileName = m_pszAppName;
 }
@@ -238,21 +238,21 @@ HINSTANCE AfxGetResourceHandle() {
 
 int AfxMessageBox(LPCWSTR text, UINT type, UINT) {
     HWND owner = g_app && g_app->m_pMainWnd ? g_app->m_pMainWnd->m_hWnd : nullptr;
-    LPCWSTR caption = g_app && g_app->m_pszAppName ? g_app->m_pszAppName : u"";
+    LPCWSTR caption = g_app && g_app->m_pszAppName ? g_app->m_pszAppName : TEXT("");
     return MessageBoxW(owner, text, caption, type);
 }
 
 // The application's name defaults to the program's file name without its extension, read
 // when the framework starts (the global application object is built before that).
-static void NameApplication(CWinApp& app, std::u16string& storage) {
+static void NameApplication(CWinApp& app, std::basic_string<WCHAR>& storage) {
     if (app.m_pszAppName && *app.m_pszAppName) return;
     WCHAR path[MAX_PATH];
     DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::u16string name(path, length);
-    size_t slash = name.find_last_of(u"\\/");
-    if (slash != std::u16string::npos) name.erase(0, slash + 1);
-    size_t dot = name.find_last_of(u'.');
-    if (dot != std::u16string::npos && dot > 0) name.erase(dot);
+    std::basic_string<WCHAR> name(path, length);
+    size_t slash = name.find_last_of(TEXT("\\/"));
+    if (slash != std::basic_string<WCHAR>::npos) name.erase(0, slash + 1);
+    size_t dot = name.find_last_of(TEXT('.'));
+    if (dot != std::basic_string<WCHAR>::npos && dot > 0) name.erase(dot);
     storage = name;
     app.m_pszAppName = storage.c_str();
 }
@@ -260,7 +260,7 @@ static void NameApplication(CWinApp& app, std::u16string& storage) {
 int AfxWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int showCommand) {
     CWinApp* app = AfxGetApp();
     if (!app) return -1;
-    static std::u16string defaultName;
+    static std::basic_string<WCHAR> defaultName;
     NameApplication(*app, defaultName);
     app->m_hInstance = instance;
     app->m_lpCmdLine = commandLine;

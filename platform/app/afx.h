@@ -40,8 +40,9 @@
 class CString {
   public:
     CString() = default;
-    CString(LPCWSTR text) : text_(text ? text : u"") {}  // NOLINT: converts as the framework's does
-    CString(const std::u16string& text) : text_(text) {}  // NOLINT
+    CString(LPCWSTR text)
+        : text_(text ? text : TEXT("")) {}  // NOLINT: converts as the framework's does
+    CString(const std::basic_string<WCHAR>& text) : text_(text) {}  // NOLINT
 
     operator LPCWSTR() const { return text_.c_str(); }  // NOLINT
     LPCWSTR GetString() const { return text_.c_str(); }
@@ -49,10 +50,10 @@ class CString {
     bool IsEmpty() const { return text_.empty(); }
     void Empty() { text_.clear(); }
     WCHAR GetAt(int index) const { return text_.at(static_cast<size_t>(index)); }
-    const std::u16string& str() const { return text_; }
+    const std::basic_string<WCHAR>& str() const { return text_; }
 
     CString& operator=(LPCWSTR text) {
-        text_ = text ? text : u"";
+        text_ = text ? text : TEXT("");
         return *this;
     }
     CString& operator+=(const CString& more) {
@@ -73,7 +74,7 @@ class CString {
     friend CString operator+(const CString& a, LPCWSTR b) { return a + CString(b); }
     friend CString operator+(LPCWSTR a, const CString& b) { return CString(a) + b; }
     friend bool operator==(const CString& a, const CString& b) { return a.text_ == b.text_; }
-    friend bool operator==(const CString& a, LPCWSTR b) { return a.text_ == (b ? b : u""); }
+    friend bool operator==(const CString& a, LPCWSTR b) { return a.text_ == (b ? b : TEXT("")); }
 
     // Replaces the text with the formatted one (the formatter of StringCchPrintfW, without
     // a length limit); AppendFormat adds to it.
@@ -82,7 +83,7 @@ class CString {
     void FormatV(LPCWSTR format, va_list args);
 
   private:
-    std::u16string text_;
+    std::basic_string<WCHAR> text_;
 };
 
 class CWnd;
@@ -251,8 +252,8 @@ class CWinApp : public CWinThread {
     DECLARE_MESSAGE_MAP()
 
   private:
-    std::u16string appName_;
-    std::u16string registryKey_;
+    std::basic_string<WCHAR> appName_;
+    std::basic_string<WCHAR> registryKey_;
 };
 
 CWinApp* AfxGetApp();

@@ -1,8 +1,8 @@
 // The program's entry: the platform's main() registers the program's resources
-// (ProgramResources, platform/resources.h), makes sure a terminal is there to show its
+// (ProgramResources, platform/ui/resources.h), makes sure a terminal is there to show its
 // dialogs, and calls WinMain; WinMain's result is the process's exit code. A program
 // links the target platform_main and defines WinMain, or uses the dialog framework
-// (platform/afx.h), which defines it.
+// (platform/app/afx.h), which defines it.
 #pragma once
 
 #include "platform/base/types.h"

@@ -8,12 +8,12 @@
 namespace {
 
 // The command line after the program name, as WinMain receives it.
-std::u16string CommandLine(int argc, char** argv) {
-    std::u16string line;
+std::basic_string<WCHAR> CommandLine(int argc, char** argv) {
+    std::basic_string<WCHAR> line;
     for (int i = 1; i < argc; ++i) {
-        if (i > 1) line += u' ';
+        if (i > 1) line += TEXT(' ');
         for (const char* p = argv[i]; *p; ++p)
-            line += static_cast<char16_t>(static_cast<unsigned char>(*p));
+            line += static_cast<WCHAR>(static_cast<unsigned char>(*p));
     }
     return line;
 }
@@ -30,6 +30,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     platform::StartPlatform();
-    std::u16string line = CommandLine(argc, argv);
+    std::basic_string<WCHAR> line = CommandLine(argc, argv);
     return WinMain(GetModuleHandleW(nullptr), nullptr, line.data(), SW_SHOW);
 }

@@ -1,0 +1,30 @@
+# Runs check_layout.cmake over fixtures/: it must fail and report, by file and line, exactly
+# the lines marked "// breach" there.
+cmake_minimum_required(VERSION 3.25)
+set(fixtures ${CMAKE_CURRENT_LIST_DIR}/fixtures)
+execute_process(COMMAND ${CMAKE_COMMAND} -DROOT=${fixtures} -P ${CMAKE_CURRENT_LIST_DIR}/check_layout.cmake
+                RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+message("${output}")
+
+set(expected)
+file(GLOB_RECURSE files RELATIVE ${fixtures} ${fixtures}/*)
+foreach(rel IN LISTS files)
+  file(READ ${fixtures}/${rel} text)
+  string(REGEX REPLACE "[][;\\]" "|" text "${text}")
+  string(REPLACE "\n" ";" lines "${text}")
+  set(number 0)
+  foreach(line IN LISTS lines)
+    math(EXPR number "${number} + 1")
+    if(line MATCHES "// breach")
+      list(APPEND expected "${rel}:${number}")
+    endif()
+  endforeach()
+endforeach()
+
+string(REGEX MATCHALL "[^\n]+:[0-9]+:" reported "${output}")
+list(TRANSFORM reported REPLACE ":$" "")
+list(SORT expected)
+list(SORT reported)
+if(result EQUAL 0 OR NOT reported STREQUAL expected)
+  message(FATAL_ERROR "exit ${result}\nexpected: ${expected}\nreported: ${reported}")
+endif()
