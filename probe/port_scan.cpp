@@ -5,6 +5,7 @@
 
 #include "probe/classifier.h"
 #include "probe/virtual_port.h"
+#include "serial/shared_field.h"
 
 const DWORD BaudLadder[BAUD_STEPS] = {4800, 9600, 57600, 19200};
 const int PortPreference[PORT_COUNT] = {1, 4, 6, 2, 9, 3, 5, 7, 8, 0};
@@ -18,11 +19,11 @@ constexpr UINT kStepMs = 10000;
 std::atomic<PortScan*> g_scan{nullptr};
 
 int Load(const int& field) {
-    return std::atomic_ref<int>(const_cast<int&>(field)).load(std::memory_order_acquire);
+    return serial_detail::LoadShared(field, std::memory_order_acquire);
 }
 
 void Store(int& field, int value) {
-    std::atomic_ref<int>(field).store(value, std::memory_order_release);
+    serial_detail::StoreShared(field, value, std::memory_order_release);
 }
 
 bool IsDecided(int state) {
@@ -57,8 +58,10 @@ bool OpenPort(PortScan* scan, int i) {
     return true;
 }
 
+// Without a window the notice goes to the calling thread's queue as a thread message, which
+// no window procedure sees: harmless, so the scan does not ask whether it has one.
 void Notify(PortScan* scan, WPARAM code, LPARAM value) {
-    if (scan->ownerWindow != nullptr) PostMessageW(scan->ownerWindow, WM_PROBE_NOTIFY, code, value);
+    PostMessageW(scan->ownerWindow, WM_PROBE_NOTIFY, code, value);
 }
 
 void ArmTimer(PortScan* scan) {

@@ -2,8 +2,6 @@
 // stopping the reader, writing and closing.
 #include "serial/channel.h"
 
-#include <cstring>
-
 #include "platform/base/strings.h"
 #include "platform/io/files.h"
 #include "serial/shared_field.h"
@@ -136,12 +134,10 @@ BOOL SetFrameDelimiters(SerialChannel* channel, const BYTE* start, DWORD startLe
     if (channel == nullptr || startLength > 4 || endLength > 4) {
         return FALSE;
     }
-    if (startLength > 0) {
-        std::memcpy(channel->startDelimiter, start, startLength);
-    }
-    if (endLength > 0) {
-        std::memcpy(channel->endDelimiter, end, endLength);
-    }
+    // A request-mode reader loads the delimiter bytes as they change, so each is stored
+    // as one atomic write.
+    for (DWORD i = 0; i < startLength; ++i) StoreShared(channel->startDelimiter[i], start[i]);
+    for (DWORD i = 0; i < endLength; ++i) StoreShared(channel->endDelimiter[i], end[i]);
     channel->startLength = startLength;
     channel->endLength = endLength;
     return TRUE;

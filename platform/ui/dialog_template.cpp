@@ -8,25 +8,25 @@ void PutDword(std::vector<WORD>& out, DWORD value) {
     out.push_back(static_cast<WORD>(value >> 16));
 }
 
-void PutString(std::vector<WORD>& out, std::u16string_view text) {
-    for (char16_t c : text) out.push_back(c);
+void PutString(std::vector<WORD>& out, std::basic_string_view<WCHAR> text) {
+    for (WCHAR c : text) out.push_back(c);
     out.push_back(0);
 }
 
-WORD ClassOrdinal(std::u16string_view name) {
-    auto same = [&](std::u16string_view want) {
+WORD ClassOrdinal(std::basic_string_view<WCHAR> name) {
+    auto same = [&](std::basic_string_view<WCHAR> want) {
         if (name.size() != want.size()) return false;
         for (size_t i = 0; i < name.size(); ++i) {
-            char16_t c = name[i];
-            if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+            WCHAR c = name[i];
+            if (c >= TEXT('a') && c <= TEXT('z')) c = static_cast<WCHAR>(c - 32);
             if (c != want[i]) return false;
         }
         return true;
     };
-    if (same(u"BUTTON")) return 0x80;
-    if (same(u"EDIT")) return 0x81;
-    if (same(u"STATIC")) return 0x82;
-    if (same(u"LISTBOX")) return 0x83;
+    if (same(TEXT("BUTTON"))) return 0x80;
+    if (same(TEXT("EDIT"))) return 0x81;
+    if (same(TEXT("STATIC"))) return 0x82;
+    if (same(TEXT("LISTBOX"))) return 0x83;
     return 0;
 }
 

@@ -8,32 +8,13 @@
 #include <mutex>
 
 #include "internal/dialog.h"
+#include "internal/template_parser.h"
 #include "platform/base/detail/window_sockets.h"
 #include "platform/ui/dialog_template.h"
 #include "platform/ui/resources.h"
 
 namespace platform::detail {
 namespace {
-
-struct ItemTemplate {
-    DWORD style = 0;
-    DWORD exStyle = 0;
-    short x = 0, y = 0, cx = 0, cy = 0;
-    WORD id = 0;
-    std::u16string className;
-    std::u16string text;
-    int textOrdinal = -1;
-    const void* createData = nullptr;
-};
-
-struct ParsedTemplate {
-    DWORD style = 0;
-    DWORD exStyle = 0;
-    short x = 0, y = 0, cx = 0, cy = 0;
-    std::u16string className;
-    std::u16string title;
-    std::vector<ItemTemplate> items;
-};
 
 // Reads the template word by word; strings are bounded so that a template without its
 // terminators cannot run away.
@@ -100,7 +81,8 @@ std::u16string PredefinedClass(int ordinal) {
     }
 }
 
-// DLGTEMPLATE, and DLGTEMPLATEEX (version 1, signature 0xFFFF) with its larger items.
+}  // namespace
+
 bool ParseTemplate(const DLGTEMPLATE* source, ParsedTemplate* out) {
     if (!source) return false;
     WordReader in(source);
@@ -128,13 +110,12 @@ bool ParseTemplate(const DLGTEMPLATE* source, ParsedTemplate* out) {
     if (ordinal >= 0) out->className.clear();
     if (!in.String(&out->title)) return false;
     if (out->style & DS_SETFONT) {
-        in.Word();  // point size
+        out->pointSize = in.Word();
         if (extended) {
             in.Word();  // weight
             in.Word();  // italic and character set
         }
-        std::u16string font;
-        if (!in.String(&font)) return false;
+        if (!in.String(&out->font)) return false;
     }
     for (WORD i = 0; i < count; ++i) {
         in.AlignDword();
@@ -164,6 +145,8 @@ bool ParseTemplate(const DLGTEMPLATE* source, ParsedTemplate* out) {
     }
     return true;
 }
+
+namespace {
 
 struct ProcessDialogList {
     std::mutex mutex;

@@ -9,6 +9,7 @@
 
 #include "config/profile.h"
 #include "profile_fixture.h"
+#include "support/fault_sweep.h"
 #include "syscall_tracer.h"
 
 namespace {
@@ -56,27 +57,27 @@ class ProfileCrashTest : public ProfileFileTest {
         return whole;
     }
 
+    testsupport::FaultSweep Sweep(long points) {
+        testsupport::FaultSweep sweep;
+        sweep.points = points;
+        sweep.reset = [this] { Reset(); };
+        sweep.which = [this] { return Which(Bytes()); };
+        return sweep;
+    }
+
     void ExpectKilledRewritesLeaveOneWholeFile() {
         const long calls = WholeRewrite().fileCalls;
         if (calls == 0) {
             GTEST_SKIP() << "process tracing is not permitted here";
         }
-        bool sawNew = false;
-        int kills = 0;
-        for (long at = 1; at <= calls + 1; ++at) {
-            Reset();
-            const auto outcome = configtest::RunKilledAt([this] { return Rewrite(); }, at);
-            ASSERT_TRUE(outcome.traced);
-            const std::string now = Which(Bytes());
-            ASSERT_TRUE(now == "old" || now == "new") << now << ", killed before call " << at;
-            if (sawNew) {
-                EXPECT_EQ(now, "new") << "the old file came back at call " << at;
-            }
-            sawNew = sawNew || now == "new";
-            kills += outcome.killed ? 1 : 0;
-        }
-        EXPECT_GT(kills, 10);
-        EXPECT_TRUE(sawNew);
+        testsupport::FaultSweep sweep = Sweep(calls + 1);
+        sweep.newStays = true;
+        const auto tally = testsupport::SweepFaultPoints<configtest::TraceOutcome>(
+            sweep,
+            [this](long at) { return configtest::RunKilledAt([this] { return Rewrite(); }, at); });
+        if (HasFatalFailure()) return;
+        EXPECT_GT(tally.killed, 10);
+        EXPECT_GT(tally.sawNew, 0);
         // A copy left behind by a killed rewrite does not disturb the next one.
         Reset();
         EXPECT_EQ(configtest::RunKilledAt([this] { return Rewrite(); }, calls / 2).killed, true);
@@ -117,29 +118,19 @@ TEST_F(ProfileCrashTest, FailedCallAtAnyStepNeverReportsFalseSuccess) {
     if (calls == 0) {
         GTEST_SKIP() << "process tracing is not permitted here";
     }
-    int failures = 0;
-    for (long at = 1; at <= calls; ++at) {
-        Reset();
-        const auto outcome = configtest::RunFailingCall([this] { return Rewrite(); }, at);
-        ASSERT_TRUE(outcome.traced);
-        const std::string now = Which(Bytes());
-        ASSERT_TRUE(now == "old" || now == "new") << now << ", call " << at << " failed";
-        if (!outcome.crashed && outcome.exitCode == 0) {
-            EXPECT_EQ(now, "new") << "success reported though call " << at << " failed";
-        }
-        ASSERT_FALSE(outcome.crashed) << "call " << at;
-        const bool reportedFailure = outcome.exitCode != 0;
-        if (reportedFailure) {
+    const auto tally = testsupport::SweepFaultPoints<configtest::TraceOutcome>(
+        Sweep(calls),
+        [this](long at) { return configtest::RunFailingCall([this] { return Rewrite(); }, at); },
+        [this](long at, const configtest::TraceOutcome& outcome, const std::string&) {
+            if (outcome.exitCode == 0) return;
             EXPECT_TRUE(IsRewriteCode(outcome.exitCode)) << outcome.exitCode << " at " << at;
-        }
-        failures += reportedFailure ? 1 : 0;
-        const bool unlinkFailed =
-            outcome.failedNumber == SYS_unlink || outcome.failedNumber == SYS_unlinkat;
-        if (reportedFailure && !unlinkFailed) {
-            EXPECT_FALSE(TempLeft()) << "copy left behind after call " << at << " failed";
-        }
-    }
-    EXPECT_GT(failures, 5);
+            const bool unlinkFailed =
+                outcome.failedNumber == SYS_unlink || outcome.failedNumber == SYS_unlinkat;
+            if (!unlinkFailed) {
+                EXPECT_FALSE(TempLeft()) << "copy left behind after call " << at << " failed";
+            }
+        });
+    EXPECT_GT(tally.failures, 5);
 }
 
 TEST_F(ProfileCrashTest, FailedReplacementReportsFailureAndKeepsTheOldFile) {

@@ -5,60 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "internal/template_parser.h"
 #include "platform/ui/dialogs.h"
 #include "platform/ui/resources.h"
 
 namespace {
 
-// Reads a dialog template word by word, as the dialog manager reads it.
-class TemplateReader {
-  public:
-    TemplateReader(const void* data, DWORD bytes)
-        : words_(static_cast<const WORD*>(data)), count_(bytes / 2) {}
-
-    WORD Word() {
-        if (at_ >= count_) throw std::out_of_range("template ends early");
-        return words_[at_++];
-    }
-    DWORD Dword() {
-        DWORD low = Word();
-        return low | (DWORD{Word()} << 16);
-    }
-    short Short() { return static_cast<short>(Word()); }
-    std::u16string Text() {
-        std::u16string text;
-        while (WORD c = Word()) text += static_cast<char16_t>(c);
-        return text;
-    }
-    // A class or text field: "#<n>" for an ordinal, the string otherwise.
-    std::u16string NameOrOrdinal() {
-        if (at_ < count_ && words_[at_] == 0xFFFF) {
-            Word();
-            std::string number = std::to_string(Word());
-            return u"#" + std::u16string(number.begin(), number.end());
-        }
-        return Text();
-    }
-    void AlignToDword() {
-        if (at_ % 2) Word();
-    }
-    size_t position() const { return at_; }
-    size_t count() const { return count_; }
-
-  private:
-    const WORD* words_;
-    size_t count_;
-    size_t at_ = 0;
-};
-
-struct Control {
-    DWORD style, exStyle;
-    short x, y, cx, cy;
-    WORD id;
-    std::u16string className, text;
-    WORD creationBytes;
-    bool operator==(const Control&) const = default;
-};
+using platform::detail::ItemTemplate;
+using platform::detail::ParsedTemplate;
 
 class ListerResources : public ::testing::Test {
   protected:
@@ -71,57 +25,42 @@ class ListerResources : public ::testing::Test {
     }
 };
 
-TEST_F(ListerResources, DialogTemplateDecodesToTheListerWindowAndItsSixControls) {
+// The template read back as the dialog manager reads it, to the last word: a slip in a
+// padding word or a style half would move every control after it.
+TEST_F(ListerResources, DialogTemplateReadsBackAsTheListerWindowAndItsSixControls) {
     const platform::Resource* found = Find(RT_DIALOG, IDD_LISTER);
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->language, 0x409);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(found->data) % 4, 0u) << "templates are DWORD-aligned";
-    TemplateReader t(found->data, found->size);
+    ParsedTemplate t;
+    ASSERT_TRUE(platform::detail::ParseTemplate(static_cast<const DLGTEMPLATE*>(found->data), &t));
 
-    EXPECT_EQ(t.Dword(), 0x80880840u);
-    EXPECT_EQ(t.Dword(), 0u);
-    WORD items = t.Word();
-    ASSERT_EQ(items, 6);
-    EXPECT_EQ(t.Short(), 6);
-    EXPECT_EQ(t.Short(), 18);
-    EXPECT_EQ(t.Short(), 289);
-    EXPECT_EQ(t.Short(), 150);
-    EXPECT_EQ(t.NameOrOrdinal(), u"") << "no menu";
-    EXPECT_EQ(t.NameOrOrdinal(), u"LumbraClass");
-    EXPECT_EQ(t.Text(), u"LumbraPorts");
-    EXPECT_EQ(t.Word(), 8);
-    EXPECT_EQ(t.Text(), u"Tahoma");
+    EXPECT_EQ(t.style, 0x80880840u);
+    EXPECT_EQ(t.exStyle, 0u);
+    EXPECT_EQ((std::vector<short>{t.x, t.y, t.cx, t.cy}), (std::vector<short>{6, 18, 289, 150}));
+    EXPECT_EQ(t.className, TEXT("LumbraClass"));
+    EXPECT_EQ(t.title, TEXT("LumbraPorts"));
+    EXPECT_EQ(t.pointSize, 8);
+    EXPECT_EQ(t.font, TEXT("Tahoma"));
 
-    std::vector<Control> controls;
-    for (int i = 0; i < items; ++i) {
-        t.AlignToDword();
-        Control c{};
-        c.style = t.Dword();
-        c.exStyle = t.Dword();
-        c.x = t.Short();
-        c.y = t.Short();
-        c.cx = t.Short();
-        c.cy = t.Short();
-        c.id = t.Word();
-        c.className = t.NameOrOrdinal();
-        c.text = t.NameOrOrdinal();
-        c.creationBytes = t.Word();
-        controls.push_back(c);
-    }
-    EXPECT_EQ(t.position(), t.count()) << "nothing follows the last control";
-
-    // Predefined classes: #128 button, #130 static, #131 list box.
-    const std::vector<Control> expected = {
-        {0x50010000, 0, 114, 113, 88, 22, 1, u"#128", u"OK", 0},
-        {0x50A10003, 0, 67, 28, 180, 88, 4001, u"#131", u"", 0},
-        {0x50020001, 0, 109, 9, 100, 9, 4002, u"#130", TEXT(BELVANE_PUBLISHER), 0},
-        {0x50020001, 0, 108, 18, 100, 8, 4003, u"#130", TEXT(BELVANE_WEBSITE), 0},
-        {0x50000203, 0, 4, 4, 20, 20, 4004, u"#130", u"#8001", 0},
-        {0x50020001, 0, 120, 2, 72, 8, 4005, u"#130", u"LumbraPorts v1.0", 0},
+    const std::vector<ItemTemplate> expected = {
+        {0x50010000, 0, 114, 113, 88, 22, 1, TEXT("BUTTON"), TEXT("OK")},
+        {0x50A10003, 0, 67, 28, 180, 88, 4001, TEXT("LISTBOX"), TEXT("")},
+        {0x50020001, 0, 109, 9, 100, 9, 4002, TEXT("STATIC"), TEXT(BELVANE_PUBLISHER)},
+        {0x50020001, 0, 108, 18, 100, 8, 4003, TEXT("STATIC"), TEXT(BELVANE_WEBSITE)},
+        {0x50000203, 0, 4, 4, 20, 20, 4004, TEXT("STATIC"), TEXT(""), 8001},
+        {0x50020001, 0, 120, 2, 72, 8, 4005, TEXT("STATIC"), TEXT("LumbraPorts v1.0")},
     };
-    ASSERT_EQ(controls.size(), expected.size());
+    ASSERT_EQ(t.items.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i)
-        EXPECT_EQ(controls[i], expected[i]) << "item " << i;
+        EXPECT_TRUE(t.items[i] == expected[i]) << "item " << i;
+
+    // The last control's text, its terminator and its empty creation data end the resource.
+    const auto* end =
+        reinterpret_cast<const WCHAR*>(static_cast<const BYTE*>(found->data) + found->size);
+    EXPECT_EQ(std::basic_string<WCHAR>(end - 2 - t.items.back().text.size()),
+              TEXT("LumbraPorts v1.0"));
+    EXPECT_EQ(end[-1], 0);
 }
 
 template <class T>

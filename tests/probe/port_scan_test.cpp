@@ -11,6 +11,7 @@
 #include "platform/io/files.h"
 #include "probe/classifier.h"
 #include "scan_support.h"
+#include "serial/shared_field.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ using probetest::Talker;
 using probetest::WaitUntil;
 
 int Read(const int& field) {
-    return std::atomic_ref<int>(const_cast<int&>(field)).load(std::memory_order_acquire);
+    return serial_detail::LoadShared(field, std::memory_order_acquire);
 }
 
 int State(int port) {
@@ -293,7 +294,7 @@ LONG ClassifyDuringClose(SerialChannel* channel, LONG id, const BYTE* data, LONG
     if (data[0] == 'C') {
         g_holding = true;
         WaitUntil([channel] {
-            return std::atomic_ref<BOOL>(channel->stopRequested).load(std::memory_order_acquire) !=
+            return serial_detail::LoadShared(channel->stopRequested, std::memory_order_acquire) !=
                    0;
         });
     }

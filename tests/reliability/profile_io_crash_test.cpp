@@ -9,6 +9,7 @@
 
 #include "config/profile.h"
 #include "profile_fixture.h"
+#include "support/fault_sweep.h"
 #include "syscall_tracer.h"
 
 namespace {
@@ -45,24 +46,24 @@ TEST_F(ProfileFailingDisk, FailingForGoodFromEveryStepKeepsTheFileAndTellsTheTru
     if (!whole.traced) GTEST_SKIP() << "process tracing is not permitted here";
     ASSERT_EQ(whole.exitCode, 0);
     ASSERT_EQ(Which(), "new");
-    long failures = 0;
-    for (long from = 1; from <= whole.fileCalls; ++from) {
-        Reset();
-        const auto outcome = configtest::RunFailingFrom([this] { return Rewrite(); }, from);
-        ASSERT_TRUE(outcome.traced);
-        ASSERT_FALSE(outcome.crashed) << "from call " << from;
-        const std::string now = Which();
-        ASSERT_TRUE(now == "old" || now == "new") << now << ", file calls failing from " << from;
-        if (outcome.exitCode == 0) {
-            EXPECT_EQ(now, "new") << "success reported though calls failed from " << from;
-        } else {
-            EXPECT_EQ(now, "old") << "failure reported though the file was replaced, from " << from;
-            ++failures;
-        }
-    }
+    testsupport::FaultSweep sweep;
+    sweep.points = whole.fileCalls;
+    sweep.reset = [this] { Reset(); };
+    sweep.which = [this] { return Which(); };
+    const auto tally = testsupport::SweepFaultPoints<configtest::TraceOutcome>(
+        sweep,
+        [this](long from) {
+            return configtest::RunFailingFrom([this] { return Rewrite(); }, from);
+        },
+        [](long from, const configtest::TraceOutcome& outcome, const std::string& now) {
+            if (outcome.exitCode != 0) {
+                EXPECT_EQ(now, "old")
+                    << "failure reported though the file was replaced, from " << from;
+            }
+        });
     std::printf("profile rewrite, failing for good: %ld injection points, %ld failures reported\n",
-                whole.fileCalls, failures);
-    EXPECT_GT(failures, 0);
+                whole.fileCalls, tally.failures);
+    EXPECT_GT(tally.failures, 0);
 }
 
 }  // namespace

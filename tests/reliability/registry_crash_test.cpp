@@ -10,6 +10,7 @@
 
 #include "internal/registry_format.h"
 #include "platform/io/registry.h"
+#include "support/fault_sweep.h"
 #include "support/test_support.h"
 #include "syscall_tracer.h"
 
@@ -140,6 +141,38 @@ class RegistryCrashTest : public ::testing::TestWithParam<Change> {
         return whole.fileCalls;
     }
 
+    // The sweep over points 1 to points, from the old file; a file that is neither old nor
+    // new is shown where it departs from each.
+    testsupport::FaultSweep Sweep(long points, bool newStays) {
+        testsupport::FaultSweep sweep;
+        sweep.points = points;
+        sweep.reset = [this] { Reset(); };
+        sweep.which = [this] { return Which(); };
+        sweep.newStays = newStays;
+        sweep.damage = [this] {
+            const std::string now = Canonical(testsupport::ReadFileBytes(file));
+            return Difference(now, newCanonical) + "\n---\n" + Difference(now, oldCanonical);
+        };
+        return sweep;
+    }
+
+    // Sweeps the write with its file calls failing as run makes them fail, from each call.
+    void ExpectFailuresToldTruly(const char* what,
+                                 configtest::TraceOutcome (*run)(const std::function<int()>&,
+                                                                 long)) {
+        if (kSanitized) GTEST_SKIP() << "failures would be injected into the sanitizer's runtime";
+        Reset();
+        const auto whole = configtest::RunFailingCall(GetParam().body, 0);
+        if (!whole.traced) GTEST_SKIP() << "process tracing is not permitted here";
+        WholeWrite();
+        const auto tally = testsupport::SweepFaultPoints<configtest::TraceOutcome>(
+            Sweep(whole.fileCalls, false),
+            [this, run](long at) { return run(GetParam().body, at); });
+        std::printf("registry %s, %s: %ld injection points, %ld failures reported\n",
+                    GetParam().name, what, whole.fileCalls, tally.failures);
+        EXPECT_GT(tally.failures, 0);
+    }
+
     testsupport::TempDir dir;
     std::string file;
     testsupport::TempDir noDevices;
@@ -151,87 +184,32 @@ class RegistryCrashTest : public ::testing::TestWithParam<Change> {
 TEST_P(RegistryCrashTest, KilledAtEveryCallLeavesOldOrNewFileWhole) {
     const long calls = WholeWrite();
     if (calls == 0) GTEST_SKIP() << "process tracing is not permitted here";
-    long killPoints = 0;
-    long sawOld = 0, sawNew = 0;
-    for (long at = 1; at <= calls; ++at) {
-        Reset();
-        const auto outcome = configtest::RunKilledAt(GetParam().body, at);
-        ASSERT_TRUE(outcome.traced);
-        // The count of calls may vary a little from run to run; a run that ended before
-        // the chosen call completed the write.
-        killPoints += outcome.killed ? 1 : 0;
-        const std::string now = Which();
-        ASSERT_TRUE(now == "old" || now == "new") << now << ", killed before call " << at;
-        if (!outcome.killed && !kSanitized) {
-            EXPECT_EQ(outcome.exitCode, 0);
-            EXPECT_EQ(now, "new");
-        }
-        if (sawNew > 0 && !kSanitized) {
-            EXPECT_EQ(now, "new") << "the old file came back at call " << at;
-        }
-        (now == "old" ? sawOld : sawNew) += 1;
-    }
-    EXPECT_GT(sawOld, 0);
-    EXPECT_GT(sawNew, 0);
-    EXPECT_GT(killPoints, calls / 2);
+    // The count of calls may vary a little from run to run; a run that ended before the
+    // chosen call completed the write.
+    const auto tally = testsupport::SweepFaultPoints<configtest::TraceOutcome>(
+        Sweep(calls, !kSanitized),
+        [this](long at) { return configtest::RunKilledAt(GetParam().body, at); },
+        [](long, const configtest::TraceOutcome& outcome, const std::string&) {
+            if (!outcome.killed && !kSanitized) {
+                EXPECT_EQ(outcome.exitCode, 0);
+            }
+        });
+    EXPECT_GT(tally.sawOld, 0);
+    EXPECT_GT(tally.sawNew, 0);
+    EXPECT_GT(tally.killed, calls / 2);
     // The figure for the record: every file call of the write was a kill point.
-    RecordProperty("kill_points", static_cast<int>(killPoints));
+    RecordProperty("kill_points", static_cast<int>(tally.killed));
     std::printf("registry %s: %ld kill points, old %ld, new %ld, 0 lost or torn\n", GetParam().name,
-                killPoints, sawOld, sawNew);
+                tally.killed, tally.sawOld, tally.sawNew);
 }
 
 TEST_P(RegistryCrashTest, FailedCallAtEveryStepKeepsTheFileAndTellsTheTruth) {
-    if (kSanitized) GTEST_SKIP() << "failures would be injected into the sanitizer's runtime";
-    Reset();
-    const auto whole = configtest::RunFailingCall(GetParam().body, 0);
-    if (!whole.traced) GTEST_SKIP() << "process tracing is not permitted here";
-    WholeWrite();
-    long failures = 0;
-    for (long at = 1; at <= whole.fileCalls; ++at) {
-        Reset();
-        const auto outcome = configtest::RunFailingCall(GetParam().body, at);
-        ASSERT_TRUE(outcome.traced);
-        ASSERT_FALSE(outcome.crashed) << "call " << at;
-        const std::string now = Which();
-        ASSERT_TRUE(now == "old" || now == "new")
-            << now << ", file call " << at << " failed (number " << outcome.failedNumber << ")\n"
-            << Difference(Canonical(testsupport::ReadFileBytes(file)), newCanonical) << "\n---\n"
-            << Difference(Canonical(testsupport::ReadFileBytes(file)), oldCanonical);
-        if (outcome.exitCode == 0) {
-            EXPECT_EQ(now, "new") << "success reported though file call " << at << " failed";
-        } else {
-            ++failures;
-        }
-    }
-    std::printf("registry %s, one call failing: %ld injection points, %ld failures reported\n",
-                GetParam().name, whole.fileCalls, failures);
-    EXPECT_GT(failures, 0);
+    ExpectFailuresToldTruly("one call failing", configtest::RunFailingCall);
 }
 
 // From some call on every file call fails, as on a disk that has died.
 TEST_P(RegistryCrashTest, FilesFailingForGoodFromEveryStepKeepTheFileAndTellTheTruth) {
-    if (kSanitized) GTEST_SKIP() << "failures would be injected into the sanitizer's runtime";
-    Reset();
-    const auto whole = configtest::RunFailingCall(GetParam().body, 0);
-    if (!whole.traced) GTEST_SKIP() << "process tracing is not permitted here";
-    WholeWrite();
-    long failures = 0;
-    for (long from = 1; from <= whole.fileCalls; ++from) {
-        Reset();
-        const auto outcome = configtest::RunFailingFrom(GetParam().body, from);
-        ASSERT_TRUE(outcome.traced);
-        ASSERT_FALSE(outcome.crashed) << "from call " << from;
-        const std::string now = Which();
-        ASSERT_TRUE(now == "old" || now == "new") << now << ", file calls failing from " << from;
-        if (outcome.exitCode == 0) {
-            EXPECT_EQ(now, "new") << "success reported though calls failed from " << from;
-        } else {
-            ++failures;
-        }
-    }
-    std::printf("registry %s, failing for good: %ld injection points, %ld failures reported\n",
-                GetParam().name, whole.fileCalls, failures);
-    EXPECT_GT(failures, 0);
+    ExpectFailuresToldTruly("failing for good", configtest::RunFailingFrom);
 }
 
 INSTANTIATE_TEST_SUITE_P(Writes, RegistryCrashTest, ::testing::ValuesIn(kChanges),

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/io/linux/baud_rates.h"
+
 namespace testsupport {
 
 TempDir::TempDir() {
@@ -110,26 +112,7 @@ unsigned PtyPair::SlaveBaud() const {
     termios t{};
     // The master shares the line settings with the slave.
     if (tcgetattr(master_, &t) != 0) return 0;
-    switch (cfgetospeed(&t)) {
-        case B1200:
-            return 1200;
-        case B2400:
-            return 2400;
-        case B4800:
-            return 4800;
-        case B9600:
-            return 9600;
-        case B19200:
-            return 19200;
-        case B38400:
-            return 38400;
-        case B57600:
-            return 57600;
-        case B115200:
-            return 115200;
-        default:
-            return 0;
-    }
+    return platform::detail::BaudOfTermiosSpeed(cfgetospeed(&t));
 }
 
 void PtyPair::CloseMaster() {

@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <set>
 #include <utility>
 #include <vector>
 
-#include "platform/ui/dialog_template.h"
+#include "internal/template_parser.h"
 #include "ui/resource_ids.h"
 
 namespace {
@@ -32,25 +31,36 @@ class ProgramResourcesTest : public ::testing::Test {
     void TearDown() override { platform::UnregisterResources(ProgramResources()); }
 };
 
-// The hand-laid template must say byte for byte what the template builder makes of the
-// dialog's description: a slip in a padding word or a style half would move every control.
-TEST_F(ProgramResourcesTest, DialogTemplateMatchesItsDescription) {
-    const std::vector<WORD> expected = platform::BuildDialogTemplate(
-        {0x90C00040, 0x80040000, 0, 0, 187, 109, u"WM_Belvane", u"", 12, u"MS Sans Serif"},
-        {
-            {0x50010844, 0, 7, 7, 173, 73, 1000, u"EDIT", u""},
-            {0x50010000, 0, 7, 86, 64, 16, 1001, u"BUTTON", u"Belvane"},
-            {0x50010000, 0, 116, 86, 64, 16, 1002, u"BUTTON", u"Cancel"},
-        });
+// The template read back as the dialog manager reads it: the styles, texts and places of
+// the dialog and its three controls, with nothing left over after the last one.
+TEST_F(ProgramResourcesTest, DialogTemplateReadsBackAsTheMainDialog) {
     DWORD size = 0;
     const BYTE* data = Find(MAKEINTRESOURCEW(102), RT_DIALOG, &size);
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(data) % 4, 0u) << "templates are DWORD aligned";
-    ASSERT_EQ(size, expected.size() * sizeof(WORD));
-    EXPECT_EQ(std::memcmp(data, expected.data(), size), 0);
-    const auto* header = reinterpret_cast<const DLGTEMPLATE*>(data);
-    EXPECT_EQ(header->style, WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_SETFONT);
-    EXPECT_EQ(header->dwExtendedStyle, WS_EX_CAPTIONOKBTN | WS_EX_APPWINDOW);
+    platform::detail::ParsedTemplate t;
+    ASSERT_TRUE(platform::detail::ParseTemplate(reinterpret_cast<const DLGTEMPLATE*>(data), &t));
+    EXPECT_EQ(t.style, 0x90C00040u);
+    EXPECT_EQ(t.style, WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_SETFONT);
+    EXPECT_EQ(t.exStyle, 0x80040000u);
+    EXPECT_EQ(t.exStyle, WS_EX_CAPTIONOKBTN | WS_EX_APPWINDOW);
+    EXPECT_EQ((std::vector<short>{t.x, t.y, t.cx, t.cy}), (std::vector<short>{0, 0, 187, 109}));
+    EXPECT_EQ(t.className, TEXT(""));
+    EXPECT_EQ(t.title, TEXT("WM_Belvane"));
+    EXPECT_EQ(t.pointSize, 12);
+    EXPECT_EQ(t.font, TEXT("MS Sans Serif"));
+    const std::vector<platform::detail::ItemTemplate> expected = {
+        {0x50010844, 0, 7, 7, 173, 73, 1000, TEXT("EDIT"), TEXT("")},
+        {0x50010000, 0, 7, 86, 64, 16, 1001, TEXT("BUTTON"), TEXT("Belvane")},
+        {0x50010000, 0, 116, 86, 64, 16, 1002, TEXT("BUTTON"), TEXT("Cancel")},
+    };
+    ASSERT_EQ(t.items.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_TRUE(t.items[i] == expected[i]) << "item " << i;
+    // The last control's text, its terminator and its empty creation data end the resource.
+    const auto* end = reinterpret_cast<const WCHAR*>(data + size);
+    EXPECT_EQ(std::basic_string<WCHAR>(end - 2 - t.items.back().text.size()), TEXT("Cancel"));
+    EXPECT_EQ(end[-1], 0);
 }
 
 // Every image of the group exists as an icon resource of the announced byte count, and its
@@ -108,7 +118,7 @@ TEST_F(ProgramResourcesTest, IconGroupHoldsNineConsistentImages) {
 
 TEST_F(ProgramResourcesTest, HighResolutionMarkerAndLanguage) {
     DWORD size = 0;
-    const BYTE* marker = Find(u"hi_res_aware", u"ceux", &size);
+    const BYTE* marker = Find(TEXT("hi_res_aware"), TEXT("ceux"), &size);
     ASSERT_NE(marker, nullptr);
     ASSERT_EQ(size, 2u);
     EXPECT_EQ(Le<WORD>(marker), 1);

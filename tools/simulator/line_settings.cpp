@@ -1,20 +1,10 @@
 #include "tools/simulator/line_settings.h"
 
-#include <array>
-#include <utility>
+#include "platform/io/linux/baud_rates.h"
 
 namespace sim {
 
 namespace {
-
-constexpr std::array<std::pair<unsigned, speed_t>, 24> kRates{{
-    {50, B50},         {75, B75},         {110, B110},         {134, B134},
-    {150, B150},       {200, B200},       {300, B300},         {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},       {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},     {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800},   {500000, B500000},
-    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {2000000, B2000000},
-}};
 
 bool IsParityLetter(char c) {
     return c == 'N' || c == 'E' || c == 'O' || c == 'M' || c == 'S';
@@ -40,15 +30,11 @@ bool IsStandardBaud(unsigned baud) {
 }
 
 speed_t BaudToSpeed(unsigned baud) {
-    for (const auto& [rate, code] : kRates)
-        if (rate == baud) return code;
-    return B0;
+    return platform::detail::TermiosSpeedOf(baud);
 }
 
 unsigned SpeedToBaud(speed_t speed) {
-    for (const auto& [rate, code] : kRates)
-        if (code == speed) return rate;
-    return 0;
+    return platform::detail::BaudOfTermiosSpeed(speed);
 }
 
 LineSettings SettingsFromTermios(const termios& t) {

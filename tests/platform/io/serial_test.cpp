@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "internal/devices_internal.h"
+#include "linux/baud_rates.h"
 #include "linux/serial_termios.h"
 #include "platform/io/devices.h"
 #include "platform/io/registry.h"
@@ -186,6 +187,24 @@ TEST(SerialTermios, MapsFramingFlowControlAndKeepsSpecialCharacters) {
     dcb.StopBits = ONE5STOPBITS;
     EXPECT_FALSE(platform::detail::ApplyDcb(dcb, t));
     EXPECT_EQ(std::memcmp(&before, &t, sizeof t), 0);  // a refusal changes nothing
+}
+
+// Every rate of the table survives the way into termios and back, and a rate between two of
+// them is refused rather than rounded.
+TEST(SerialTermios, EveryTableRateRoundTripsAndOthersAreRefused) {
+    termios t{};
+    cfmakeraw(&t);
+    DCB dcb = platform::detail::DcbOfTermios(t, -1);
+    for (const platform::detail::BaudRate& rate : platform::detail::kBaudRates) {
+        dcb.BaudRate = rate.baud;
+        ASSERT_TRUE(platform::detail::ApplyDcb(dcb, t)) << rate.baud;
+        EXPECT_EQ(cfgetospeed(&t), rate.speed) << rate.baud;
+        EXPECT_EQ(platform::detail::DcbOfTermios(t, -1).BaudRate, rate.baud);
+    }
+    for (DWORD odd : {0u, 9601u, 14400u, 4000001u}) {
+        dcb.BaudRate = odd;
+        EXPECT_FALSE(platform::detail::ApplyDcb(dcb, t)) << odd;
+    }
 }
 
 TEST_F(SerialTest, ImmediateTimeoutsReturnWhatIsQueued) {
