@@ -16,9 +16,8 @@ endif()
 
 set(layers base io ui app)
 set(system_dirs serial probe config ui lister)
-set(internal_users tests/reliability/registry_crash_test.cpp tests/fuzz/registry_format_fuzz.cpp)
-# Their resource tables still spell UTF-16 literals until they are rewritten with TEXT().
-set(wide_literals_left ui/resources.cpp lister/lister_resources.cpp)
+set(internal_users tests/reliability/registry_crash_test.cpp tests/fuzz/registry_format_fuzz.cpp
+    tests/lister/lister_resources_test.cpp tests/ui/resources_test.cpp)
 set(c_headers assert ctype errno float inttypes limits math stdarg stdbool stddef stdint stdio
     stdlib string time uchar wchar wctype)
 list(TRANSFORM c_headers APPEND ".h")
@@ -80,8 +79,6 @@ foreach(rel IN LISTS files)
   set(neutral ${is_system})
   if(rel MATCHES "^platform/app/")
     set(neutral TRUE)
-  elseif(rel IN_LIST wide_literals_left)
-    set(neutral FALSE)
   endif()
 
   # One list item per line; characters that mean something to CMake lists are dropped first.
