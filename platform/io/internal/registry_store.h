@@ -1,7 +1,17 @@
-// Platform-private: where the registry lives and hooks for the device layer and tests.
+// Platform-private: the registry's state in this process and the file behind it. The Reg*
+// functions (registry.cpp) work on the state; the store (linux/registry_store.cpp) keeps it
+// in step with the file and writes changes through.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "internal/registry_format.h"
+#include "platform/io/registry.h"
 
 namespace platform::detail {
 
@@ -12,5 +22,44 @@ std::string RegistryFilePath();
 
 // Drops every volatile key (HKEY_LOCAL_MACHINE\Drivers\Active and below).
 void ClearVolatileKeys();
+
+// True for folded paths of volatile keys, which live in this process only.
+bool IsVolatile(std::u16string_view folded);
+
+// The identity of the file when it was read or written: device, inode, size and times.
+struct FileStamp {
+    bool exists = false;
+    std::uint64_t device = 0, inode = 0;
+    std::int64_t size = 0, modifiedSec = 0, modifiedNsec = 0, changedSec = 0, changedNsec = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+struct OpenKey {
+    std::u16string folded;
+    REGSAM access;
+};
+
+struct Store {
+    std::mutex mutex;
+    std::string file;  // the file the state was loaded from
+    FileStamp stamp;   // its identity when loaded or written
+    bool loaded = false;
+    bool damaged = false;     // the loaded file had problems; keep it before replacing it
+    bool unreadable = false;  // the file exists but could not be read: refuse writes
+    RegKeyMap keys;           // persistent and volatile keys
+    std::unordered_map<uintptr_t, OpenKey> handles;
+    uintptr_t nextHandle = 0x100;
+};
+
+Store& TheStore();
+
+// Brings the state up to date with the file; the store's mutex is held.
+void Refresh(Store& s);
+
+// A change to the key at folded (the store's mutex is held). change edits a copy of the
+// state and returns a status; the copy replaces the state when the status is success and
+// the file (for persistent keys) was written.
+using Change = std::function<LONG(RegKeyMap&)>;
+LONG Mutate(Store& s, const std::u16string& folded, const Change& change);
 
 }  // namespace platform::detail

@@ -22,7 +22,6 @@
 #include <mutex>
 
 #include "internal/device_open.h"
-#include "internal/devices_internal.h"
 #include "linux/serial_termios.h"
 #include "platform/base/detail/handle_table.h"
 #include "platform/base/linux/wait.h"

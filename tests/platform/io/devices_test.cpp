@@ -11,6 +11,7 @@
 
 #include "internal/devices_internal.h"
 #include "platform/base/strings.h"
+#include "platform/io/files.h"
 #include "platform/io/registry.h"
 #include "support/test_support.h"
 
@@ -261,6 +262,10 @@ TEST_F(DevicesTest, ActivateLoadsTheDriverAndDeactivateUnloadsIt) {
     ASSERT_NE(device, nullptr) << GetLastError();
     auto active = Active();
     EXPECT_EQ(active["COM3:"], "Drivers\\BuiltIn\\WM_COM0");
+    // Its name, in any case, is the driver's: it takes no opens through CreateFileW.
+    EXPECT_EQ(CreateFileW(u"com3:", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
     // The name is taken now, also for a second activation.
     EXPECT_EQ(ActivateDevice(u"Drivers\\BuiltIn\\WM_COM0", 0), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_IN_USE));

@@ -6,7 +6,10 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "internal/registry_format.h"
 #include "platform/base/strings.h"
@@ -194,6 +197,76 @@ TEST_F(RegistryTest, AccessRightsAreEnforced) {
     RegCloseKey(reader);
     EXPECT_EQ(RegCloseKey(reader), ERROR_INVALID_HANDLE);
     EXPECT_EQ(SetString(reader, u"X", u"y"), ERROR_INVALID_HANDLE);
+}
+
+// Every call on an open key goes through one check of the handle and its rights: a sweep
+// of every call over handles with each single right, a closed handle and a deleted key.
+TEST_F(RegistryTest, EveryCallChecksItsHandleAndRights) {
+    auto reset = [] {  // Sweep with the value V, the sub-key Sub and no sub-key New
+        HKEY key = Create(HKEY_LOCAL_MACHINE, u"Sweep\\Sub");
+        RegCloseKey(key);
+        key = Create(HKEY_LOCAL_MACHINE, u"Sweep");
+        SetDword(key, u"V", 1);
+        RegCloseKey(key);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Sweep\\New");
+    };
+    using Call = std::function<LONG(HKEY)>;
+    const std::vector<std::pair<REGSAM, Call>> calls = {
+        {KEY_CREATE_SUB_KEY,
+         [](HKEY key) {
+             HKEY created = nullptr;
+             LONG status =
+                 RegCreateKeyExW(key, u"New", 0, nullptr, 0, KEY_READ, nullptr, &created, nullptr);
+             if (status == ERROR_SUCCESS) RegCloseKey(created);
+             return status;
+         }},
+        {0,
+         [](HKEY key) {
+             HKEY opened = nullptr;
+             LONG status = RegOpenKeyExW(key, u"Sub", 0, KEY_READ, &opened);
+             if (status == ERROR_SUCCESS) RegCloseKey(opened);
+             return status;
+         }},
+        {KEY_SET_VALUE, [](HKEY key) { return SetDword(key, u"W", 2); }},
+        {KEY_QUERY_VALUE,
+         [](HKEY key) {
+             DWORD size = 0;
+             return RegQueryValueExW(key, u"V", nullptr, nullptr, nullptr, &size);
+         }},
+        {KEY_ENUMERATE_SUB_KEYS,
+         [](HKEY key) {
+             char16_t name[16];
+             DWORD length = 16;
+             return RegEnumKeyExW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr);
+         }},
+        {KEY_QUERY_VALUE,
+         [](HKEY key) {
+             char16_t name[16];
+             DWORD length = 16;
+             return RegEnumValueW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr);
+         }},
+        {KEY_SET_VALUE, [](HKEY key) { return RegDeleteValueW(key, u"V"); }},
+        {KEY_SET_VALUE | KEY_CREATE_SUB_KEY, [](HKEY key) { return RegDeleteKeyW(key, u"Sub"); }},
+    };
+    const REGSAM rights[] = {
+        0, KEY_QUERY_VALUE, KEY_SET_VALUE, KEY_CREATE_SUB_KEY, KEY_ENUMERATE_SUB_KEYS, KEY_NOTIFY};
+    for (size_t i = 0; i < calls.size(); ++i) {
+        const auto& [needed, call] = calls[i];
+        for (REGSAM right : rights) {
+            reset();
+            HKEY key;
+            ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Sweep", 0, right, &key), ERROR_SUCCESS);
+            LONG expected = !needed || (needed & right) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+            EXPECT_EQ(call(key), expected) << "call " << i << ", right " << right;
+            RegCloseKey(key);
+            EXPECT_EQ(call(key), ERROR_INVALID_HANDLE) << "call " << i;
+        }
+        reset();
+        HKEY gone = Create(HKEY_LOCAL_MACHINE, u"Sweep\\Gone");
+        ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Sweep\\Gone"), ERROR_SUCCESS);
+        EXPECT_EQ(call(gone), ERROR_KEY_DELETED) << "call " << i;
+        RegCloseKey(gone);
+    }
 }
 
 TEST_F(RegistryTest, EnumeratesSubKeysWithWin32Lengths) {

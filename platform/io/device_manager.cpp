@@ -1,0 +1,203 @@
+// The start of the device manager: platform::StartDeviceManager builds the device table at
+// program start.
+//
+// Building it: host serial devices found in sysfs that no BuiltIn key names get a key of
+// their own, "Serial_<by-id name>" (or "Serial_<tty name>" without one), with the lowest
+// COM number from 1 that no other COM key with a DevicePath holds. The key is persistent,
+// so the device keeps its number whenever it comes back; a user maps a device to another
+// number by editing Index or by writing a key that names it. Then every BuiltIn key with
+// Prefix, Index and a DevicePath that exists becomes a device published under
+// Drivers\Active.
+// A key whose device is absent keeps its number but is not published, as a Windows CE
+// driver whose Init fails is not. Keys with a Dll are left to ActivateDevice.
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "internal/device_discovery.h"
+#include "internal/device_table.h"
+#include "internal/registry_values.h"
+#include "platform/base/strings.h"
+#include "platform/io/devices.h"
+
+namespace platform::detail {
+namespace {
+
+constexpr const char16_t* kBluetoothPorts = u"Software\\Microsoft\\Bluetooth\\Serial\\Ports";
+
+std::mutex bootMutex;  // one start at a time
+
+struct BuiltInKey {
+    std::u16string keyName;  // name under Drivers\BuiltIn
+    std::u16string prefix;
+    DWORD index = 0;
+    bool hasIndex = false;
+    std::string devicePath;
+};
+
+std::vector<BuiltInKey> ReadBuiltInKeys() {
+    std::vector<BuiltInKey> keys;
+    for (const std::u16string& name : SubKeyNames(HKEY_LOCAL_MACHINE, kBuiltIn)) {
+        HKEY key = OpenMachineKey(std::u16string(kBuiltIn) + u"\\" + name, false);
+        if (!key) continue;
+        BuiltInKey k;
+        k.keyName = name;
+        k.prefix = QueryString(key, u"Prefix");
+        k.hasIndex = QueryDword(key, u"Index", k.index);
+        k.devicePath = ToUtf8(QueryString(key, u"DevicePath"));
+        RegCloseKey(key);
+        keys.push_back(k);
+    }
+    return keys;
+}
+
+// The tty of each by-id name among the discovered ttys.
+std::map<std::string, std::string> TtysByIdName(const std::vector<HostTty>& ttys) {
+    std::map<std::string, std::string> ttyOfById;
+    for (const HostTty& t : ttys)
+        if (!t.byId.empty()) ttyOfById[t.byId] = t.tty;
+    return ttyOfById;
+}
+
+// The tty a DevicePath leads to ("ttyUSB0"), following by-id names.
+std::string TtyOfDevicePath(const std::string& devicePath,
+                            const std::map<std::string, std::string>& ttyOfById) {
+    const std::string byId = "/dev/serial/by-id/";
+    if (devicePath.rfind(byId, 0) == 0) {
+        auto it = ttyOfById.find(devicePath.substr(byId.size()));
+        return it != ttyOfById.end() ? it->second : devicePath;
+    }
+    if (devicePath.rfind("/dev/", 0) == 0) return devicePath.substr(5);
+    return devicePath;
+}
+
+std::u16string KeyNameFor(const HostTty& tty, const std::vector<BuiltInKey>& keys) {
+    std::string base = "Serial_" + (tty.byId.empty() ? tty.tty : tty.byId);
+    for (char& c : base)
+        if (c == '\\' || static_cast<unsigned char>(c) < 0x20) c = '_';
+    std::u16string name = FromUtf8(base.substr(0, 200));
+    for (int n = 2;; ++n) {
+        bool taken = std::any_of(keys.begin(), keys.end(), [&](const BuiltInKey& k) {
+            return UpperName(k.keyName) == UpperName(name);
+        });
+        if (!taken) return name;
+        name = FromUtf8(base.substr(0, 200) + "_" + std::to_string(n));
+    }
+}
+
+// Writes the key of a newly found tty; false when it cannot be created.
+bool WriteNewKey(const BuiltInKey& k, const HostTty& tty) {
+    HKEY key = OpenMachineKey(std::u16string(kBuiltIn) + u"\\" + k.keyName, true);
+    if (!key) return false;
+    SetString(key, u"Prefix", k.prefix);
+    SetDword(key, u"Index", k.index);
+    SetString(key, u"DevicePath", FromUtf8(k.devicePath));
+    SetString(key, u"FriendlyName", FromUtf8(tty.friendly));
+    RegCloseKey(key);
+    return true;
+}
+
+// Gives every discovered tty that no key names a key with the lowest free COM number.
+void AddKeysForNewTtys(const std::vector<HostTty>& ttys, std::vector<BuiltInKey>& keys) {
+    std::map<std::string, std::string> ttyOfById = TtysByIdName(ttys);
+    std::set<std::string> named;
+    std::set<DWORD> used;
+    for (const BuiltInKey& k : keys) {
+        if (k.devicePath.empty()) continue;
+        named.insert(TtyOfDevicePath(k.devicePath, ttyOfById));
+        if (k.hasIndex && UpperName(k.prefix) == u"COM") used.insert(k.index);
+    }
+    for (const HostTty& tty : ttys) {
+        if (named.count(tty.tty)) continue;
+        DWORD index = 1;
+        while (used.count(index)) ++index;
+        BuiltInKey k;
+        k.keyName = KeyNameFor(tty, keys);
+        k.prefix = u"COM";
+        k.index = index;
+        k.hasIndex = true;
+        k.devicePath = tty.DevicePath();
+        if (!WriteNewKey(k, tty)) continue;
+        used.insert(index);
+        named.insert(tty.tty);
+        keys.push_back(k);
+    }
+}
+
+void PublishBuiltInKeys(const std::vector<BuiltInKey>& keys) {
+    for (const BuiltInKey& k : keys) {
+        if (k.prefix.empty() || !k.hasIndex || k.devicePath.empty()) continue;
+        if (!DevicePresent(k.devicePath)) continue;
+        Device d;
+        d.name = k.prefix + FromUtf8(std::to_string(k.index)) + u":";
+        d.kind = DeviceKind::Tty;
+        d.devicePath = k.devicePath;
+        if (!ClaimDevice(d)) continue;  // two keys with one name: the first wins
+        SetActiveKey(d.name, Publish(d.name, std::u16string(kBuiltIn) + u"\\" + k.keyName));
+    }
+}
+
+// Writes the Bluetooth port key of a binding, changing only what differs.
+void WriteBluetoothPort(const BuiltInKey& k) {
+    std::u16string number = FromUtf8(std::to_string(k.index));
+    HKEY key = OpenMachineKey(std::u16string(kBluetoothPorts) + u"\\" + number, true);
+    if (!key) return;
+    std::u16string port = k.prefix + number;
+    if (QueryString(key, u"Port") != port) SetString(key, u"Port", port);
+    if (ToUtf8(QueryString(key, u"DevicePath")) != k.devicePath)
+        SetString(key, u"DevicePath", FromUtf8(k.devicePath));
+    RegCloseKey(key);
+}
+
+// Bluetooth serial ports: one key per rfcomm binding, named by its COM number, with Port
+// "COMn". Keys of bindings that are gone are removed; the device manager marks its own
+// keys with DevicePath so that keys written by others are left alone.
+void PublishBluetoothPorts(const std::vector<HostTty>& ttys, const std::vector<BuiltInKey>& keys) {
+    std::map<std::string, std::string> ttyOfById = TtysByIdName(ttys);
+    std::set<std::u16string> wanted;
+    for (const HostTty& tty : ttys) {
+        if (!tty.bluetooth) continue;
+        for (const BuiltInKey& k : keys) {
+            if (!k.hasIndex || TtyOfDevicePath(k.devicePath, ttyOfById) != tty.tty) continue;
+            wanted.insert(UpperName(FromUtf8(std::to_string(k.index))));
+            WriteBluetoothPort(k);
+        }
+    }
+    for (const std::u16string& name : SubKeyNames(HKEY_LOCAL_MACHINE, kBluetoothPorts)) {
+        if (wanted.count(UpperName(name))) continue;
+        std::u16string path = std::u16string(kBluetoothPorts) + u"\\" + name;
+        HKEY key = OpenMachineKey(path, false);
+        if (!key) continue;
+        bool ours = false;
+        QueryString(key, u"DevicePath", &ours);
+        RegCloseKey(key);
+        if (ours) RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+    }
+}
+
+void Boot() {
+    // Drivers\Active exists from the start, as on Windows CE, also with no device at all.
+    HKEY active;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kActive, 0, nullptr, 0, KEY_READ, nullptr, &active,
+                        nullptr) == ERROR_SUCCESS)
+        RegCloseKey(active);
+    std::vector<HostTty> ttys = DiscoverHostTtys();
+    std::vector<BuiltInKey> keys = ReadBuiltInKeys();
+    AddKeysForNewTtys(ttys, keys);
+    PublishBuiltInKeys(keys);
+    PublishBluetoothPorts(ttys, keys);
+}
+
+}  // namespace
+}  // namespace platform::detail
+
+// A new start forgets the tty devices and their Drivers\Active keys and builds them again
+// from the registry and the device trees as they are now, as a new process would; loaded
+// drivers stay.
+void platform::StartDeviceManager() {
+    using namespace platform::detail;
+    std::lock_guard<std::mutex> lock(bootMutex);
+    for (const std::u16string& key : ForgetTtyDevices()) Unpublish(key);
+    Boot();
+}
