@@ -19,7 +19,7 @@ typedef int (*NextPortQuery)(int* port, int* baud, int type);
 // line, counted as one failure, and nothing written:
 //   "Not written: Belv.ini is busy: another program is writing it" (the lock was held
 //   longer than kDeployLockWaitMs), "Not written: Belv.ini is not a regular file" (a FIFO,
-//   a device, a directory, also through a link), "Not written: Belv.ini is read-only",
+//   a device, also through a link), "Not written: Belv.ini is read-only",
 //   "Not written: Belv.ini belongs to another user" (not when running as the superuser).
 int DeployFindings(LPCWSTR iniPath, FirstPortQuery firstPort, NextPortQuery nextPort,
                    WCHAR* failures, size_t failuresChars);

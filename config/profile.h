@@ -32,7 +32,7 @@ inline constexpr int PROFILE_E_REPLACE = -300;
 inline constexpr int PROFILE_E_ENTRY_LINE = -400;
 
 // The file is not one this process may rewrite; nothing is touched.
-inline constexpr int PROFILE_E_NOT_FILE = -500;   // a directory, FIFO, socket or device
+inline constexpr int PROFILE_E_NOT_FILE = -500;   // a FIFO, socket or device
 inline constexpr int PROFILE_E_READ_ONLY = -510;  // no write permission
 inline constexpr int PROFILE_E_OWNER = -520;      // another user's file (not as superuser)
 // Another program holds the file's lock (see DeployFindings).

@@ -13,8 +13,8 @@ namespace platform {
 enum class RewriteRefusal {
     None,
     Missing,         // nothing there, or a link leading nowhere
-    Unreadable,      // there, but it cannot be examined or opened for reading
-    NotRegularFile,  // a directory, FIFO, socket or device
+    Unreadable,      // there, but it cannot be examined or read (a directory, too)
+    NotRegularFile,  // a FIFO, socket or device
     ReadOnly,        // no write permission: for the superuser, none for anybody
     ForeignOwner,    // another user's file, and this process is not the superuser
 };

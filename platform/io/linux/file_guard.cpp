@@ -70,6 +70,8 @@ RewriteRefusal CheckFileForRewrite(LPCWSTR path) {
         return errno == ENOENT || errno == ENOTDIR ? RewriteRefusal::Missing
                                                    : RewriteRefusal::Unreadable;
     }
+    // A directory is no file to read, as _wfopen says.
+    if (S_ISDIR(st.st_mode)) return RewriteRefusal::Unreadable;
     if (!S_ISREG(st.st_mode)) return RewriteRefusal::NotRegularFile;
     // Opened without waiting, and judged by what was opened: the name may have been
     // pointed elsewhere since.
