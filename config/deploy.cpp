@@ -1,7 +1,10 @@
 #include "config/deploy.h"
 
+#include <string>
+
 #include "config/profile.h"
 #include "platform/base/strings.h"
+#include "platform/io/file_guard.h"
 
 namespace {
 
@@ -73,6 +76,65 @@ void DeployVirtualPorts(Deployment& d, int port, NextPortQuery nextPort) {
     WriteText(d, section, TEXT("ComPort"), text);
 }
 
+// Why the whole file is left alone, after its name.
+LPCWSTR RefusalText(int code) {
+    switch (code) {
+        case PROFILE_E_BUSY:
+            return TEXT("is busy: another program is writing it");
+        case PROFILE_E_NOT_FILE:
+            return TEXT("is not a regular file");
+        case PROFILE_E_READ_ONLY:
+            return TEXT("is read-only");
+        case PROFILE_E_OWNER:
+            return TEXT("belongs to another user");
+        default:
+            return nullptr;
+    }
+}
+
+LPCWSTR FileName(LPCWSTR path) {
+    LPCWSTR name = path;
+    for (LPCWSTR p = path; *p; ++p) {
+        if (*p == TEXT('\\') || *p == TEXT('/')) name = p + 1;
+    }
+    return name;
+}
+
+// One line for a file that is refused whole, before anything is read or written. A missing
+// or unreadable file is not refused here: each write reports it, as it always did.
+bool RefuseFile(Deployment& d, int code) {
+    const LPCWSTR why = RefusalText(code);
+    if (why == nullptr) return false;
+    ++d.failed;
+    WCHAR line[MAX_PATH + 80];
+    StringCchPrintfW(line, MAX_PATH + 80, TEXT("Not written: %s %s\r\n"), FileName(d.path), why);
+    StringCchCatW(d.failures, d.failuresChars, line);
+    return true;
+}
+
+int FileRefusal(LPCWSTR path) {
+    switch (platform::CheckFileForRewrite(path)) {
+        case platform::RewriteRefusal::NotRegularFile:
+            return PROFILE_E_NOT_FILE;
+        case platform::RewriteRefusal::ReadOnly:
+            return PROFILE_E_READ_ONLY;
+        case platform::RewriteRefusal::ForeignOwner:
+            return PROFILE_E_OWNER;
+        default:
+            return PROFILE_OK;
+    }
+}
+
+void DeployAll(Deployment& d, FirstPortQuery firstPort, NextPortQuery nextPort) {
+    int baud = 0;
+    int port = firstPort(&baud, kTypeGps);
+    if (port >= 0) DeployDevice(d, port, baud, TEXT("GPS_COM"), TEXT("GPS_COM"));
+    port = firstPort(&baud, kTypeRadar);
+    if (port >= 0) DeployDevice(d, port, baud, TEXT("DYN_COM"), TEXT("KOVU_COM"));
+    port = firstPort(&baud, kTypeVirtualFree);
+    if (port >= 0) DeployVirtualPorts(d, port, nextPort);
+}
+
 }  // namespace
 
 LPCWSTR ProfileResultText(int code) {
@@ -93,6 +155,14 @@ LPCWSTR ProfileResultText(int code) {
             return TEXT("file cannot be replaced");
         case PROFILE_E_ENTRY_LINE:
             return TEXT("entry too long");
+        case PROFILE_E_NOT_FILE:
+            return TEXT("not a regular file");
+        case PROFILE_E_READ_ONLY:
+            return TEXT("file is read-only");
+        case PROFILE_E_OWNER:
+            return TEXT("file belongs to another user");
+        case PROFILE_E_BUSY:
+            return TEXT("file is busy");
         default:
             return TEXT("error");
     }
@@ -100,14 +170,23 @@ LPCWSTR ProfileResultText(int code) {
 
 int DeployFindings(LPCWSTR iniPath, FirstPortQuery firstPort, NextPortQuery nextPort,
                    WCHAR* failures, size_t failuresChars) {
+    return DeployFindingsWaiting(iniPath, firstPort, nextPort, failures, failuresChars,
+                                 kDeployLockWaitMs);
+}
+
+int DeployFindingsWaiting(LPCWSTR iniPath, FirstPortQuery firstPort, NextPortQuery nextPort,
+                          WCHAR* failures, size_t failuresChars, DWORD lockWaitMs) {
     Deployment d{iniPath, failures, failuresChars, 0};
     if (failuresChars) failures[0] = 0;
-    int baud = 0;
-    int port = firstPort(&baud, kTypeGps);
-    if (port >= 0) DeployDevice(d, port, baud, TEXT("GPS_COM"), TEXT("GPS_COM"));
-    port = firstPort(&baud, kTypeRadar);
-    if (port >= 0) DeployDevice(d, port, baud, TEXT("DYN_COM"), TEXT("KOVU_COM"));
-    port = firstPort(&baud, kTypeVirtualFree);
-    if (port >= 0) DeployVirtualPorts(d, port, nextPort);
+    // Every read and rewrite runs under the lock, so that another deployment never rewrites
+    // the file from a copy made before this one replaced it.
+    const std::basic_string<WCHAR> lockPath = std::basic_string<WCHAR>(iniPath) + TEXT(".lock");
+    const platform::ExclusiveFileLock lock(lockPath.c_str(), lockWaitMs);
+    if (!lock.Held()) {
+        RefuseFile(d, PROFILE_E_BUSY);
+        return d.failed;
+    }
+    if (RefuseFile(d, FileRefusal(iniPath))) return d.failed;
+    DeployAll(d, firstPort, nextPort);
     return d.failed;
 }

@@ -8,6 +8,7 @@
 
 #include "config/module_path.h"
 #include "platform/base/strings.h"
+#include "platform/io/file_guard.h"
 #include "platform/io/file_identity.h"
 #include "platform/io/files.h"
 #include "platform/io/textfile.h"
@@ -212,14 +213,34 @@ int CopyFileWithEntry(LPCWSTR path, FILE* out, const WCHAR* section, const WCHAR
 
 // Puts the finished copy in the file's place in one step, so that the old or the new file
 // is always there, complete, also across file systems. Through a symbolic link the file it
-// leads to is replaced, so the link stays. The copy takes the file's access permissions
-// first; where the file system keeps none this fails harmlessly and is not an error.
-int ReplaceWithCopy(LPCWSTR tempPath, LPCWSTR path) {
-    std::basic_string<WCHAR> target = platform::FinalPathName(path);
-    if (target.empty()) target = path;
-    platform::CopyFilePermissions(target.c_str(), tempPath);
+// leads to is replaced, so the link stays. Only the copy made here is moved: a name that
+// another program has pointed elsewhere meanwhile fails the rewrite.
+int ReplaceWithCopy(FILE* copy, LPCWSTR tempPath, LPCWSTR target) {
+    if (!platform::PathNamesStream(tempPath, copy)) return PROFILE_E_REPLACE;
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
-    return MoveFileExW(tempPath, target.c_str(), flags) ? PROFILE_OK : PROFILE_E_REPLACE;
+    return MoveFileExW(tempPath, target, flags) ? PROFILE_OK : PROFILE_E_REPLACE;
+}
+
+int CheckRewritable(LPCWSTR path) {
+    switch (platform::CheckFileForRewrite(path)) {
+        case platform::RewriteRefusal::None:
+            return PROFILE_OK;
+        case platform::RewriteRefusal::NotRegularFile:
+            return PROFILE_E_NOT_FILE;
+        case platform::RewriteRefusal::ReadOnly:
+            return PROFILE_E_READ_ONLY;
+        case platform::RewriteRefusal::ForeignOwner:
+            return PROFILE_E_OWNER;
+        default:
+            return PROFILE_E_OPEN;
+    }
+}
+
+// A new private copy at tempPath. Whatever is in the way is removed first (a link itself,
+// never what it leads to); a directory stays and fails the creation.
+FILE* CreateCopy(LPCWSTR tempPath) {
+    DeleteFileW(tempPath);
+    return _wfopen(tempPath, TEXT("wx"));
 }
 
 }  // namespace
@@ -251,16 +272,22 @@ int WriteProfileValue(LPCWSTR path, LPCWSTR section, LPCWSTR key, const void* va
     const std::basic_string<WCHAR> entry = ComposeEntry(key, value, type);
     if (entry.empty()) return PROFILE_E_ENTRY_LINE;
 
+    int rc = CheckRewritable(path);
+    if (rc != PROFILE_OK) return rc;
+
     WCHAR tempPath[MAX_PATH];
     ModuleFilePath(tempPath, MAX_PATH, nullptr, TEXT("config_tmp"));
     if (tempPath[0] == 0) return PROFILE_E_TEMP_CREATE;
-    FILE* out = _wfopen(tempPath, TEXT("w"));
+    std::basic_string<WCHAR> target = platform::FinalPathName(path);
+    if (target.empty()) target = path;
+    FILE* out = CreateCopy(tempPath);
     if (out == nullptr) return PROFILE_E_TEMP_CREATE;
 
-    int rc = CopyFileWithEntry(path, out, section, key, entry.c_str());
-    // A full disk often shows only when the buffered rest is written out at the close.
-    if (fclose(out) != 0 && rc == PROFILE_OK) rc = PROFILE_E_TEMP_WRITE;
-    if (rc == PROFILE_OK) rc = ReplaceWithCopy(tempPath, path);
-    if (rc != PROFILE_OK) DeleteFileW(tempPath);
+    rc = CopyFileWithEntry(path, out, section, key, entry.c_str());
+    // A full disk often shows only when the buffered rest is written out.
+    if (rc == PROFILE_OK && !platform::SealCopyLike(out, target.c_str())) rc = PROFILE_E_TEMP_WRITE;
+    if (rc == PROFILE_OK) rc = ReplaceWithCopy(out, tempPath, target.c_str());
+    if (rc != PROFILE_OK && platform::PathNamesStream(tempPath, out)) DeleteFileW(tempPath);
+    fclose(out);
     return rc;
 }

@@ -1,7 +1,9 @@
 // Reads one entry of a sectioned "key=value" profile file, or rewrites the file with one
 // entry set. Every call opens and closes the file itself and keeps no state. A rewrite goes
 // through the temporary file "config_tmp" beside the running program, so two rewrites must
-// never run at the same time, in one process or in two.
+// never run at the same time, in one process or in two. The copy is always a new private
+// file made by the rewrite itself: whatever else is found under that name (a file left by
+// a crash, a link, a FIFO) is removed first, a link itself and never what it leads to.
 #pragma once
 
 #include "platform/base/types.h"
@@ -29,6 +31,13 @@ inline constexpr int PROFILE_E_REPLACE = -300;
 // characters with its line feed, or a key or value holding a line feed. Nothing is touched.
 inline constexpr int PROFILE_E_ENTRY_LINE = -400;
 
+// The file is not one this process may rewrite; nothing is touched.
+inline constexpr int PROFILE_E_NOT_FILE = -500;   // a FIFO, socket or device
+inline constexpr int PROFILE_E_READ_ONLY = -510;  // no write permission
+inline constexpr int PROFILE_E_OWNER = -520;      // another user's file (not as superuser)
+// Another program holds the file's lock (see DeployFindings).
+inline constexpr int PROFILE_E_BUSY = -530;
+
 // Lines are read in pieces of at most this many characters; a longer line is seen as
 // several lines. An entry line written must fit one piece, line feed included.
 inline constexpr int PROFILE_MAX_ENTRY_LINE = 254;
@@ -45,5 +54,7 @@ int ReadProfileValue(LPCWSTR path, LPCWSTR section, LPCWSTR key, void* result, i
 // value points to a NUL-terminated string, an int32_t or a double according to type. Every
 // other line keeps its bytes. The file is replaced atomically: at every moment the old or
 // the new file is there, complete; when the file is a symbolic link, the file it leads to
-// is replaced and the link stays; the file keeps its access permissions.
+// is replaced and the link stays; the file keeps its access permissions (and, for the
+// superuser, its owner). Only a regular file that this process may write is rewritten:
+// PROFILE_E_NOT_FILE, PROFILE_E_READ_ONLY and PROFILE_E_OWNER refuse the others.
 int WriteProfileValue(LPCWSTR path, LPCWSTR section, LPCWSTR key, const void* value, int type);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cfloat>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "profile_fixture.h"
+#include "syscall_tracer.h"
 
 namespace {
 
@@ -224,7 +226,7 @@ TEST_F(ProfileFileTest, TemporaryFileLiesBesideTheProgramNotTheFile) {
     std::filesystem::create_directory(otherDir);
     const std::string other = otherDir + "/host.ini";
     testsupport::WriteFileBytes(other, "[S]\n");
-    // A stale copy from a rewrite that was cut off is simply truncated.
+    // A stale copy from a rewrite that was cut off is removed and made anew.
     testsupport::WriteFileBytes(programDir + "/config_tmp", "stale stale stale\n");
     EXPECT_EQ(WriteProfileValue(W(other).c_str(), u"S", u"k", u"v", 0), PROFILE_OK);
     EXPECT_EQ(testsupport::ReadFileBytes(other), "[S]\nk=v\n");
@@ -255,19 +257,83 @@ TEST_F(ProfileFileTest, PermissionsOfAPlainFileAreKept) {
     EXPECT_EQ(info.st_mode & 07777, 0600u);
 }
 
-// /dev/full takes every write with "no space left": the copy is incomplete, and the file
-// must not be replaced by it.
+// A disk that refuses every write ("no space left" shows at the write or only at the sync):
+// the copy is incomplete, and the file must not be replaced by it.
 TEST_F(ProfileFileTest, FullDiskLeavesTheFileAlone) {
-    if (access("/dev/full", W_OK) != 0) {
-        GTEST_SKIP() << "no /dev/full";
-    }
     const std::string before = "[S]\nk=old\n" + std::string(100000, ';') + "\n";
-    Put(before);
-    std::filesystem::create_symlink("/dev/full", programDir + "/config_tmp");
-    EXPECT_EQ(WriteText(u"S", u"k", u"new"), PROFILE_E_TEMP_WRITE);
-    EXPECT_EQ(Bytes(), before);
-    EXPECT_FALSE(
-        std::filesystem::exists(std::filesystem::symlink_status(programDir + "/config_tmp")));
+    for (const long call : {long{SYS_write}, long{SYS_fsync}}) {
+        Put(before);
+        const auto outcome = configtest::RunFailingSyscalls(
+            [this] { return WriteText(u"S", u"k", u"new"); }, {call});
+        if (!outcome.traced) GTEST_SKIP() << "process tracing is not permitted here";
+        EXPECT_GT(outcome.failedCalls, 0) << "call " << call;
+        EXPECT_EQ(outcome.exitCode, PROFILE_E_TEMP_WRITE & 0xFF) << "call " << call;
+        EXPECT_EQ(Bytes(), before);
+        EXPECT_FALSE(TempLeft());
+    }
+}
+
+// Whatever someone left under the temporary name, the rewrite writes only into a new file
+// of its own: a link is removed, never followed, and what it led to stays as it was.
+TEST_F(ProfileFileTest, AnythingLeftUnderTheTemporaryNameIsRemovedNotFollowed) {
+    const std::string secret = dir.file("secret.txt");
+    const std::string temp = programDir + "/config_tmp";
+    for (int kind = 0; kind < 4; ++kind) {
+        testsupport::WriteFileBytes(secret, "secret\n");
+        ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+        Put("[S]\nk=old\n");
+        if (kind == 0) std::filesystem::create_symlink(secret, temp);
+        if (kind == 1) std::filesystem::create_symlink(dir.file("nowhere"), temp);
+        if (kind == 2) {
+            ASSERT_EQ(mkfifo(temp.c_str(), 0666), 0);
+        }
+        if (kind == 3) testsupport::WriteFileBytes(temp, "stale\n");
+        EXPECT_EQ(WriteText(u"S", u"k", u"new"), PROFILE_OK) << "kind " << kind;
+        EXPECT_EQ(Bytes(), "[S]\nk=new\n");
+        EXPECT_FALSE(std::filesystem::is_symlink(ini));
+        EXPECT_EQ(testsupport::ReadFileBytes(secret), "secret\n");
+        struct stat info {};
+        ASSERT_EQ(stat(secret.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0600u);
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(temp)));
+        EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere")));
+    }
+}
+
+// Only a regular file that the runner may write is rewritten; the others stay as they are.
+TEST_F(ProfileFileTest, FilesThatMayNotBeRewrittenAreRefusedUntouched) {
+    Put("[S]\nk=old\n");
+    ASSERT_EQ(chmod(ini.c_str(), 0444), 0);
+    EXPECT_EQ(WriteText(u"S", u"k", u"new"), PROFILE_E_READ_ONLY);
+    EXPECT_EQ(Bytes(), "[S]\nk=old\n");
+    EXPECT_EQ(ReadText(u"S", u"k"), u"old");  // reading it is fine
+    std::filesystem::remove(ini);
+
+    ASSERT_EQ(mkfifo(ini.c_str(), 0666), 0);
+    EXPECT_EQ(WriteText(u"S", u"k", u"new"), PROFILE_E_NOT_FILE);
+    EXPECT_EQ(ReadText(u"S", u"k"), u"<-20>");  // read without waiting for a writer
+    EXPECT_TRUE(std::filesystem::is_fifo(ini));
+    std::filesystem::remove(ini);
+
+    std::filesystem::create_symlink("/dev/null", ini);
+    EXPECT_EQ(WriteText(u"S", u"k", u"new"), PROFILE_E_NOT_FILE);
+    EXPECT_EQ(std::filesystem::read_symlink(ini), "/dev/null");
+    EXPECT_FALSE(TempLeft());
+}
+
+// The superuser keeps the file's owner, group and permissions.
+TEST_F(ProfileFileTest, TheSuperuserKeepsTheOwner) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs the superuser";
+    Put("[S]\nk=old\n");
+    ASSERT_EQ(chown(ini.c_str(), 4321, 4322), 0);
+    ASSERT_EQ(chmod(ini.c_str(), 0640), 0);
+    EXPECT_EQ(WriteText(u"S", u"k", u"new"), PROFILE_OK);
+    struct stat info {};
+    ASSERT_EQ(stat(ini.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 4321u);
+    EXPECT_EQ(info.st_gid, 4322u);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(Bytes(), "[S]\nk=new\n");
 }
 
 TEST_F(ProfileFileTest, TemporaryFileThatCannotBeCreated) {

@@ -10,6 +10,9 @@
 // Keys starting with ';' or '[' are left out: such an entry reads as a comment or a header.
 // Files holding a NUL byte are left out of the one-place check: a piece is handed on as a
 // NUL-terminated string, so a rewrite drops the rest of a piece after a NUL.
+// Also checked: the file read with fgetws and written back with fputws, piece by piece as
+// the store does, comes back byte for byte (NUL bytes, invalid bytes and supplementary
+// characters such as U+20000, whose second half is the NUL escape's code unit, included).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +29,7 @@
 #include "fuzz_check.h"
 #include "platform/base/strings.h"
 #include "platform/io/files.h"
+#include "platform/io/textfile.h"
 #include "support/one_place_change.h"
 
 namespace {
@@ -72,6 +76,21 @@ void CheckReads(const std::u16string& section, const std::u16string& key) {
                      PROFILE_TYPE_DOUBLE);
 }
 
+// Copies Belv.ini to config_tmp through the text streams, in the store's piece size.
+void CheckTextRoundTrip(const std::string& before) {
+    const std::u16string copyPath = platform::WindowsPath(g_dir + "/config_tmp");
+    FILE* in = _wfopen(g_ini.c_str(), u"r");
+    FILE* out = _wfopen(copyPath.c_str(), u"w");
+    FUZZ_CHECK(in != nullptr && out != nullptr);
+    WCHAR piece[255];
+    while (fgetws(piece, 255, in) != nullptr) FUZZ_CHECK(fputws(piece, out) >= 0);
+    FUZZ_CHECK(!ferror(in));
+    fclose(in);
+    fclose(out);
+    FUZZ_CHECK(ReadAll(g_dir + "/config_tmp") == before);
+    unlink((g_dir + "/config_tmp").c_str());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -105,6 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     CheckReads(section, key);
     FUZZ_CHECK(ReadAll(iniPath) == before);
+    CheckTextRoundTrip(before);
 
     int32_t number = static_cast<int32_t>(_wtol(text.c_str()));
     double real = wcstod(text.c_str(), nullptr);

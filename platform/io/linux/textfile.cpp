@@ -6,8 +6,10 @@
 // per-stream store and come first on the next call, so nothing is ever lost or reordered.
 #include "platform/io/textfile.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -52,6 +54,15 @@ bool IsContinuation(int byte) {
 }
 
 constexpr char16_t kNulEscape = 0xDC00;
+
+// The escape of a NUL byte is a lone U+DC00. After a high surrogate the same unit is the
+// second half of a character (U+10000, U+10400 ... U+10FC00) and stays text. fgetws never
+// hands out a lone high surrogate, nor splits a pair when the buffer has room for both, so
+// the two cannot be confused. A lone surrogate on disk is invalid UTF-8 and comes back as
+// byte escapes (U+DC80..U+DCFF), never as U+DC00.
+bool IsNulEscape(const WCHAR* text, const WCHAR* at) {
+    return *at == kNulEscape && !(at > text && at[-1] >= 0xD800 && at[-1] <= 0xDBFF);
+}
 
 // Reads one character: one or two code units, or one escape per consumed byte when the
 // bytes are not valid UTF-8. Returns 0 units at the end of the stream or on error.
@@ -135,27 +146,53 @@ int ReadUnits(FILE* stream, WCHAR* buffer, int room, Pending& pending) {
 
 }  // namespace
 
+namespace {
+
+// "r" never blocks on a FIFO or a device: its reads fail instead of waiting for a writer.
+// "wx" creates a new file, private until its owner widens it, and never goes through a
+// link or into an existing file.
+int OpenForMode(const std::string& hostPath, const std::u16string& m, const char** streamMode) {
+    if (m == u"r" || m == u"rb" || m == u"rt") {
+        *streamMode = "r";
+        return open(hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    }
+    if (m == u"w" || m == u"wb" || m == u"wt") {
+        *streamMode = "w";
+        return open(hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    }
+    if (m == u"wx" || m == u"wbx" || m == u"wtx") {
+        *streamMode = "w";
+        return open(hostPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    }
+    errno = EINVAL;
+    return -1;
+}
+
+}  // namespace
+
 FILE* _wfopen(LPCWSTR path, LPCWSTR mode) {
     if (path == nullptr || mode == nullptr) {
         errno = EINVAL;
         return nullptr;
     }
-    const std::u16string m(mode);
-    const char* hostMode = nullptr;
-    if (m == u"r" || m == u"rb" || m == u"rt") hostMode = "re";
-    if (m == u"w" || m == u"wb" || m == u"wt") hostMode = "we";
-    if (hostMode == nullptr) {
-        errno = EINVAL;
-        return nullptr;
+    const char* streamMode = nullptr;
+    int fd;
+    while ((fd = OpenForMode(platform::HostPath(path), mode, &streamMode)) < 0 && errno == EINTR) {
     }
-    FILE* stream = fopen(platform::HostPath(path).c_str(), hostMode);
-    if (stream == nullptr) return nullptr;
+    if (fd < 0) return nullptr;
     // A directory opens for reading here but could never be read: refuse it as Windows does,
     // rather than hand out a stream whose reads fail without ever reaching its end.
     struct stat st;
-    if (fstat(fileno(stream), &st) == 0 && S_ISDIR(st.st_mode)) {
-        fclose(stream);
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        close(fd);
         errno = EACCES;
+        return nullptr;
+    }
+    FILE* stream = fdopen(fd, streamMode);
+    if (stream == nullptr) {
+        const int error = errno;
+        close(fd);
+        errno = error;
         return nullptr;
     }
     KeepPending(stream, Pending{});
@@ -193,7 +230,7 @@ int fputws(const WCHAR* text, FILE* stream) {
     std::string bytes;
     for (const WCHAR* run = text;;) {
         const WCHAR* end = run;
-        while (*end != 0 && *end != kNulEscape) ++end;
+        while (*end != 0 && !IsNulEscape(text, end)) ++end;
         bytes += platform::ToUtf8(std::u16string_view(run, static_cast<size_t>(end - run)));
         if (*end == 0) break;
         bytes.push_back('\0');

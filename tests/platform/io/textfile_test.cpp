@@ -1,7 +1,10 @@
 #include "platform/io/textfile.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -131,6 +134,100 @@ TEST(TextFiles, EndOfFileModesAndErrors) {
     ASSERT_NE(out, nullptr);
     fclose(out);
     EXPECT_EQ(ReadFileBytes(dir.file("one")), "");
+}
+
+// Byte strings biased towards what breaks an escape scheme: NUL, four-byte sequences (whose
+// second halves include the NUL escape's code unit), cut and stray sequences, encoded
+// surrogates and line feeds that end pieces in between.
+std::string RandomBytes(std::mt19937& rng) {
+    static const char* const kParts[] = {"",
+                                         "\n",
+                                         "a",
+                                         "=",
+                                         "\xF0\xA0\x80\x80" /* U+20000 */,
+                                         "\xF0\x9F\x90\x80" /* U+1F400 */,
+                                         "\xF0\x90\x80\x80",
+                                         "\xF4\x8F\xBF\xBF",
+                                         "\xF0\x9F",
+                                         "\xF0\x9F\x90",
+                                         "\xF0",
+                                         "\x80",
+                                         "\xC3\xA9",
+                                         "\xE2\x82",
+                                         "\xED\xB0\x80" /* U+DC00 */,
+                                         "\xED\xA0\x80",
+                                         "\xC0\x80",
+                                         "\xFF",
+                                         "\xF5\x80\x80\x80"};
+    constexpr size_t kCount = sizeof kParts / sizeof kParts[0];
+    std::uniform_int_distribution<size_t> part(0, kCount), length(0, 40);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::string bytes;
+    for (size_t n = length(rng); n > 0; --n) {
+        const size_t k = part(rng);
+        if (k == kCount) {
+            bytes.push_back(static_cast<char>(byte(rng)));
+        } else if (k == 0) {
+            bytes.push_back('\0');
+        } else {
+            bytes += kParts[k];
+        }
+    }
+    return bytes;
+}
+
+// Any byte string read piece by piece and written back piece by piece comes back whole,
+// whatever buffer size (of room for a surrogate pair) the reader uses.
+TEST(TextFiles, EveryByteStringSurvivesAReadAndAWrite) {
+    TempDir dir;
+    std::mt19937 rng(20240611);
+    const int sizes[] = {3, 4, 5, 17, 255};
+    for (int round = 0; round < 3000; ++round) {
+        std::string bytes = RandomBytes(rng);
+        if (round == 0) bytes = "x=\xF0\xA0\x80\x80\n\xF0\x9F\x90\x80" + std::string(1, '\0');
+        WriteFileBytes(dir.file("in"), bytes);
+        const int size = sizes[static_cast<size_t>(round) % std::size(sizes)];
+        FILE* out = _wfopen(Win(dir.file("out")).c_str(), u"w");
+        ASSERT_NE(out, nullptr);
+        for (const auto& piece : ReadPieces(dir.file("in"), size)) fputws(piece.c_str(), out);
+        fclose(out);
+        ASSERT_EQ(ReadFileBytes(dir.file("out")), bytes) << "round " << round << ", size " << size;
+    }
+}
+
+TEST(TextFiles, SupplementaryCharactersReadAsPairsNotAsNulEscapes) {
+    TempDir dir;
+    WriteFileBytes(dir.file("t"), "\xF0\xA0\x80\x80\xF0\x9F\x90\x80" + std::string(1, '\0'));
+    EXPECT_EQ(Joined(ReadPieces(dir.file("t"), 255)), u"\U00020000\U0001F400\xDC00");
+}
+
+// "wx" makes a new private file and never goes through what is already there.
+TEST(TextFiles, ExclusiveCreationNeverFollowsALink) {
+    TempDir dir;
+    WriteFileBytes(dir.file("secret"), "secret\n");
+    std::filesystem::create_symlink(dir.file("secret"), dir.file("link"));
+    EXPECT_EQ(_wfopen(Win(dir.file("link")).c_str(), u"wx"), nullptr);
+    EXPECT_EQ(_wfopen(Win(dir.file("secret")).c_str(), u"wx"), nullptr);
+    EXPECT_EQ(ReadFileBytes(dir.file("secret")), "secret\n");
+    FILE* out = _wfopen(Win(dir.file("new")).c_str(), u"wx");
+    ASSERT_NE(out, nullptr);
+    fputws(u"text\n", out);
+    fclose(out);
+    EXPECT_EQ(ReadFileBytes(dir.file("new")), "text\n");
+    struct stat st {};
+    ASSERT_EQ(stat(dir.file("new").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// A FIFO without a writer reads as empty instead of holding the reader forever.
+TEST(TextFiles, ReadingAFifoDoesNotWait) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    FILE* in = _wfopen(Win(dir.file("fifo")).c_str(), u"r");
+    ASSERT_NE(in, nullptr);
+    WCHAR buffer[16];
+    EXPECT_EQ(fgetws(buffer, 16, in), nullptr);
+    fclose(in);
 }
 
 }  // namespace
