@@ -1,10 +1,8 @@
-// The system window classes: "Dialog" and the controls "EDIT", "BUTTON", "LISTBOX" and
-// "STATIC". Each control keeps its state beside its window record.
+// The controls "EDIT", "BUTTON", "LISTBOX" and "STATIC". Each control keeps its state
+// beside its window record. They know nothing of dialogs: a button tells its parent.
 #include <algorithm>
-#include <mutex>
 
 #include "internal/dialog.h"
-#include "platform/base/detail/window_sockets.h"
 
 namespace platform::detail {
 namespace {
@@ -284,20 +282,20 @@ ControlKind KindOf(const WindowRecord& record) {
     return ControlKind::Other;
 }
 
-}  // namespace platform::detail
-
-namespace platform {
-
-void StartWindowClasses() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        using namespace platform::detail;
-        RegisterOne(u"Dialog", DefDlgProcW, DLGWINDOWEXTRA);
-        RegisterOne(u"EDIT", EditProc, 0);
-        RegisterOne(u"BUTTON", ButtonProc, 0);
-        RegisterOne(u"LISTBOX", ListProc, 0);
-        RegisterOne(u"STATIC", StaticProc, 0);
-    });
+bool ClickButton(HWND button) {
+    auto record = FindWindowRecord(button);
+    if (!record || !(record->style & WS_VISIBLE) || (record->style & WS_DISABLED)) return false;
+    if (!record->parent) return false;
+    SendMessageW(record->parent, WM_COMMAND, MAKEWPARAM(record->id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+    return true;
 }
 
-}  // namespace platform
+void RegisterControlClasses() {
+    RegisterOne(u"EDIT", EditProc, 0);
+    RegisterOne(u"BUTTON", ButtonProc, 0);
+    RegisterOne(u"LISTBOX", ListProc, 0);
+    RegisterOne(u"STATIC", StaticProc, 0);
+}
+
+}  // namespace platform::detail

@@ -1,9 +1,9 @@
 // Lays dialogs out on a grid of character cells and paints them on a canvas. One cell is
 // 4 dialog units wide and 8 high (a dialog unit is a quarter of the average character
 // width and an eighth of its height); a dialog larger than the screen is scaled down.
-#include <algorithm>
+#include "internal/dialog_paint.h"
 
-#include "internal/dialog.h"
+#include <algorithm>
 
 namespace platform::detail {
 namespace {

@@ -2,7 +2,8 @@
 // tests drive them through platform/dialog_testing.h.
 #include "platform/ui/dialog_testing.h"
 
-#include "internal/dialog.h"
+#include "internal/dialog_input.h"
+#include "internal/dialog_paint.h"
 
 namespace platform::detail {
 namespace {

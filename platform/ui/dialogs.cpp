@@ -1,167 +1,16 @@
-// Modal dialogs from binary templates, the dialog manager's focus and keyboard rules, and
-// the window functions the dialogs use.
+// Modal dialogs from binary templates, the dialog manager's rules for the dialog window,
+// and the window functions the dialogs use.
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 
 #include "internal/dialog.h"
 #include "internal/template_parser.h"
-#include "platform/base/detail/window_sockets.h"
 #include "platform/ui/dialog_template.h"
 #include "platform/ui/resources.h"
 
 namespace platform::detail {
 namespace {
-
-// Reads the template word by word; strings are bounded so that a template without its
-// terminators cannot run away.
-class WordReader {
-  public:
-    explicit WordReader(const void* start) : base_(static_cast<const BYTE*>(start)) {}
-    WORD Word() {
-        WORD value;
-        std::memcpy(&value, base_ + offset_, sizeof value);
-        offset_ += 2;
-        return value;
-    }
-    DWORD Dword() {
-        DWORD low = Word();
-        return low | (DWORD{Word()} << 16);
-    }
-    short Short() { return static_cast<short>(Word()); }
-    bool String(std::u16string* out) {
-        out->clear();
-        for (int i = 0; i < 4096; ++i) {
-            WORD c = Word();
-            if (c == 0) return true;
-            out->push_back(static_cast<char16_t>(c));
-        }
-        return false;
-    }
-    // A string or 0xFFFF followed by an ordinal.
-    bool StringOrOrdinal(std::u16string* out, int* ordinal) {
-        WORD first = Word();
-        *ordinal = -1;
-        out->clear();
-        if (first == 0) return true;
-        if (first == 0xFFFF) {
-            *ordinal = Word();
-            return true;
-        }
-        out->push_back(static_cast<char16_t>(first));
-        std::u16string rest;
-        if (!String(&rest)) return false;
-        *out += rest;
-        return true;
-    }
-    void AlignDword() { offset_ = (offset_ + 3) & ~size_t{3}; }
-    const void* Here() const { return base_ + offset_; }
-    void Skip(size_t bytes) { offset_ += bytes; }
-
-  private:
-    const BYTE* base_;
-    size_t offset_ = 0;
-};
-
-std::u16string PredefinedClass(int ordinal) {
-    switch (ordinal) {
-        case 0x80:
-            return u"BUTTON";
-        case 0x81:
-            return u"EDIT";
-        case 0x82:
-            return u"STATIC";
-        case 0x83:
-            return u"LISTBOX";
-        default:
-            return u"";
-    }
-}
-
-}  // namespace
-
-bool ParseTemplate(const DLGTEMPLATE* source, ParsedTemplate* out) {
-    if (!source) return false;
-    WordReader in(source);
-    WORD first = in.Word();
-    WORD second = in.Word();
-    bool extended = first == 1 && second == 0xFFFF;
-    WORD count;
-    if (extended) {
-        in.Dword();  // help id
-        out->exStyle = in.Dword();
-        out->style = in.Dword();
-    } else {
-        out->style = first | (DWORD{second} << 16);
-        out->exStyle = in.Dword();
-    }
-    count = in.Word();
-    out->x = in.Short();
-    out->y = in.Short();
-    out->cx = in.Short();
-    out->cy = in.Short();
-    std::u16string menu;
-    int ordinal;
-    if (!in.StringOrOrdinal(&menu, &ordinal)) return false;
-    if (!in.StringOrOrdinal(&out->className, &ordinal)) return false;
-    if (ordinal >= 0) out->className.clear();
-    if (!in.String(&out->title)) return false;
-    if (out->style & DS_SETFONT) {
-        out->pointSize = in.Word();
-        if (extended) {
-            in.Word();  // weight
-            in.Word();  // italic and character set
-        }
-        if (!in.String(&out->font)) return false;
-    }
-    for (WORD i = 0; i < count; ++i) {
-        in.AlignDword();
-        ItemTemplate item;
-        if (extended) {
-            in.Dword();  // help id
-            item.exStyle = in.Dword();
-            item.style = in.Dword();
-        } else {
-            item.style = in.Dword();
-            item.exStyle = in.Dword();
-        }
-        item.x = in.Short();
-        item.y = in.Short();
-        item.cx = in.Short();
-        item.cy = in.Short();
-        item.id = extended ? static_cast<WORD>(in.Dword()) : in.Word();
-        int classOrdinal;
-        if (!in.StringOrOrdinal(&item.className, &classOrdinal)) return false;
-        if (classOrdinal >= 0) item.className = PredefinedClass(classOrdinal);
-        if (item.className.empty()) return false;
-        if (!in.StringOrOrdinal(&item.text, &item.textOrdinal)) return false;
-        WORD extra = in.Word();
-        if (extra) item.createData = in.Here();
-        in.Skip(extra);
-        out->items.push_back(std::move(item));
-    }
-    return true;
-}
-
-namespace {
-
-struct ProcessDialogList {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<HWND> running;
-};
-
-ProcessDialogList& Running() {
-    static ProcessDialogList* list = new ProcessDialogList;
-    return *list;
-}
-
-thread_local std::vector<HWND> t_dialogs;
-
-FrontEnd* g_testFrontEnd = nullptr;
 
 void OnForeground(HWND window) {
     HWND dialog = window;
@@ -169,36 +18,6 @@ void OnForeground(HWND window) {
         ++state->foregroundRequests;
         if (FrontEnd* frontEnd = ActiveFrontEnd()) frontEnd->Alert(dialog);
     }
-}
-
-bool IsTabStop(const WindowRecord& record) {
-    return (record.style & WS_TABSTOP) && (record.style & WS_VISIBLE) &&
-           !(record.style & WS_DISABLED);
-}
-
-// The next (or previous) enabled, visible tab-stop control after from, wrapping around;
-// from itself is chosen only when it is the one left. Null when there is none.
-HWND NextTabStop(HWND dialog, HWND from, bool forward) {
-    auto record = FindWindowRecord(dialog);
-    if (!record) return nullptr;
-    const auto& children = record->children;
-    int n = static_cast<int>(children.size());
-    if (n == 0) return nullptr;
-    int start = forward ? -1 : n;
-    for (int i = 0; i < n; ++i)
-        if (children[static_cast<size_t>(i)] == from) start = i;
-    for (int step = 1; step <= n; ++step) {
-        int i = ((start + (forward ? step : -step)) % n + n) % n;
-        auto child = FindWindowRecord(children[static_cast<size_t>(i)]);
-        if (child && IsTabStop(*child)) return child->handle;
-    }
-    return nullptr;
-}
-
-HWND DialogOf(HWND control) {
-    auto record = FindWindowRecord(control);
-    if (!record || !record->parent) return nullptr;
-    return GetDialogState(record->parent) ? record->parent : nullptr;
 }
 
 LRESULT CALLBACK MessageBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -217,24 +36,15 @@ LRESULT CALLBACK MessageBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 INT_PTR RunModal(HWND dialog, FrontEnd* frontEnd) {
     auto record = FindWindowRecord(dialog);  // keeps the record alive for the loop
     DialogState* state = GetDialogState(dialog);
-    t_dialogs.push_back(dialog);
-    {
-        ProcessDialogList& list = Running();
-        std::lock_guard<std::mutex> lock(list.mutex);
-        list.running.push_back(dialog);
-        list.changed.notify_all();
-    }
+    DialogRunning(dialog);
     frontEnd->DialogStarted(dialog);
+    // The front end hears of the end while the dialog still counts as running.
     struct Unregister {
         HWND dialog;
         FrontEnd* frontEnd;
         ~Unregister() {
             frontEnd->DialogEnded(dialog);
-            std::erase(t_dialogs, dialog);
-            ProcessDialogList& list = Running();
-            std::lock_guard<std::mutex> lock(list.mutex);
-            std::erase(list.running, dialog);
-            list.changed.notify_all();
+            DialogGone(dialog);
         }
     } unregister{dialog, frontEnd};
 
@@ -251,7 +61,7 @@ INT_PTR RunModal(HWND dialog, FrontEnd* frontEnd) {
             DispatchMessageW(&msg);
         }
         if (state->ended) break;
-        frontEnd->Paint(t_dialogs);
+        frontEnd->Paint(ThreadDialogs());
         pollfd fds[8];
         int count = frontEnd->InputFds(fds, 8);
         if (WaitMessageOrFds(fds, count, -1)) frontEnd->HandleInput(dialog, fds, count);
@@ -259,175 +69,14 @@ INT_PTR RunModal(HWND dialog, FrontEnd* frontEnd) {
     return state->result;
 }
 
-}  // namespace
-
-DialogState* GetDialogState(HWND dialog) {
-    auto record = FindWindowRecord(dialog);
-    if (!record) return nullptr;
-    return dynamic_cast<DialogState*>(record->extension.get());
-}
-
-const std::vector<HWND>& ThreadDialogs() {
-    return t_dialogs;
-}
-
-std::vector<HWND> ProcessDialogs() {
-    ProcessDialogList& list = Running();
-    std::lock_guard<std::mutex> lock(list.mutex);
-    return list.running;
-}
-
-HWND WaitForRunningDialog(int timeoutMs, HWND skip) {
-    ProcessDialogList& list = Running();
-    std::unique_lock<std::mutex> lock(list.mutex);
-    HWND found = nullptr;
-    list.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-        for (auto it = list.running.rbegin(); it != list.running.rend(); ++it) {
-            if (*it != skip) {
-                found = *it;
-                return true;
-            }
-        }
-        return false;
-    });
-    return found;
-}
-
-bool WaitForDialogGone(HWND dialog, int timeoutMs) {
-    ProcessDialogList& list = Running();
-    std::unique_lock<std::mutex> lock(list.mutex);
-    return list.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-        return std::find(list.running.begin(), list.running.end(), dialog) == list.running.end();
-    });
-}
-
-void SetTestFrontEnd(FrontEnd* frontEnd) {
-    g_testFrontEnd = frontEnd;
-}
-
-FrontEnd* ActiveFrontEnd() {
-    return g_testFrontEnd ? g_testFrontEnd : TerminalFrontEnd();
-}
-
-bool DoneButtonVisible(HWND dialog) {
-    auto record = FindWindowRecord(dialog);
-    DialogState* state = GetDialogState(dialog);
-    return record && state && (record->exStyle & WS_EX_CAPTIONOKBTN) && !state->taskbarHidden;
-}
-
-bool ClickButton(HWND button) {
-    auto record = FindWindowRecord(button);
-    if (!record || !(record->style & WS_VISIBLE) || (record->style & WS_DISABLED)) return false;
-    if (!record->parent) return false;
-    SendMessageW(record->parent, WM_COMMAND, MAKEWPARAM(record->id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(button));
-    return true;
-}
-
-bool PressDone(HWND dialog) {
-    if (!DoneButtonVisible(dialog)) return false;
-    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    return true;
-}
-
-// A close request (Escape, Ctrl-C) reaches only a dialog that offers a way to close: a
-// Done/OK button in its title bar or a system menu. A dialog without either, such as one
-// whose Done button was taken away, ends only through its own buttons.
-void SendCloseRequest(HWND dialog) {
-    auto record = FindWindowRecord(dialog);
-    if (!record) return;
-    if (DoneButtonVisible(dialog) || (record->style & WS_SYSMENU))
-        SendMessageW(dialog, WM_CLOSE, 0, 0);
-}
-
-void HandleKey(HWND dialog, DialogKey key) {
-    DialogState* state = GetDialogState(dialog);
-    if (!state) return;
-    HWND focus = state->focus;
-    auto focused = FindWindowRecord(focus);
-    ControlKind kind = focused ? KindOf(*focused) : ControlKind::Other;
-    switch (key) {
-        case DialogKey::Tab:
-        case DialogKey::ShiftTab:
-            if (HWND next = NextTabStop(dialog, focus, key == DialogKey::Tab)) SetFocus(next);
-            return;
-        case DialogKey::Enter:
-        case DialogKey::Space:
-            if (kind == ControlKind::Button) ClickButton(focus);
-            return;
-        case DialogKey::Up:
-        case DialogKey::Down:
-        case DialogKey::PageUp:
-        case DialogKey::PageDown: {
-            bool down = key == DialogKey::Down || key == DialogKey::PageDown;
-            bool page = key == DialogKey::PageUp || key == DialogKey::PageDown;
-            if (kind == ControlKind::Edit) {
-                auto* edit = dynamic_cast<EditState*>(focused->extension.get());
-                if (!edit) return;
-                int lines = page ? std::max(1, edit->rows) : 1;
-                SendMessageW(focus, EM_LINESCROLL, 0, down ? lines : -lines);
-            } else if (kind == ControlKind::List) {
-                auto* list = dynamic_cast<ListState*>(focused->extension.get());
-                if (!list) return;
-                int count = static_cast<int>(list->items.size());
-                if (count == 0) return;
-                int step = page ? std::max(1, list->rows - 1) : 1;
-                int next = list->selection < 0 ? 0 : list->selection + (down ? step : -step);
-                next = std::clamp(next, 0, count - 1);
-                if (next == list->selection) return;
-                SendMessageW(focus, LB_SETCURSEL, static_cast<WPARAM>(next), 0);
-                if (focused->style & LBS_NOTIFY)
-                    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(focused->id, LBN_SELCHANGE),
-                                 reinterpret_cast<LPARAM>(focus));
-            }
-            return;
-        }
-        case DialogKey::Escape:
-        case DialogKey::CtrlC:
-            SendCloseRequest(dialog);
-            return;
-    }
-}
-
-bool HandleClick(HWND dialog, int column, int row) {
+// Without a chosen front end nothing could show a dialog.
+FrontEnd* UsableFrontEnd(std::string* why) {
     FrontEnd* frontEnd = ActiveFrontEnd();
-    int columns = 80, rows = 24;
-    if (frontEnd) frontEnd->ScreenSize(&columns, &rows);
-    DialogLayout layout = LayoutDialog(dialog, columns, rows);
-    if (layout.done.w > 0 && layout.done.Contains(column, row)) return PressDone(dialog);
-    for (auto& [control, cell] : layout.controls) {
-        if (!cell.Contains(column, row)) continue;
-        auto record = FindWindowRecord(control);
-        if (!record || (record->style & WS_DISABLED)) return false;
-        switch (KindOf(*record)) {
-            case ControlKind::Button:
-                SetFocus(control);
-                return ClickButton(control);
-            case ControlKind::List: {
-                SetFocus(control);
-                auto* list = dynamic_cast<ListState*>(record->extension.get());
-                if (!list) return true;
-                bool border = (record->style & WS_BORDER) && cell.h >= 3;
-                int line = list->top + row - cell.y - (border ? 1 : 0);
-                if (line < 0 || line >= static_cast<int>(list->items.size())) return true;
-                if (line != list->selection) {
-                    SendMessageW(control, LB_SETCURSEL, static_cast<WPARAM>(line), 0);
-                    if (record->style & LBS_NOTIFY)
-                        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(record->id, LBN_SELCHANGE),
-                                     reinterpret_cast<LPARAM>(control));
-                }
-                return true;
-            }
-            case ControlKind::Edit:
-                if (record->style & WS_TABSTOP) SetFocus(control);
-                return true;
-            default:
-                return false;
-        }
-    }
-    return false;
+    if (!frontEnd) *why = "No front end was chosen to show dialogs.";
+    return frontEnd;
 }
 
+}  // namespace
 }  // namespace platform::detail
 
 using namespace platform::detail;
@@ -440,8 +89,8 @@ INT_PTR DialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialogTempla
         SetLastError(ERROR_INVALID_DATA);
         return -1;
     }
-    FrontEnd* frontEnd = ActiveFrontEnd();
     std::string why;
+    FrontEnd* frontEnd = UsableFrontEnd(&why);
     if (!frontEnd || !frontEnd->Open(&why)) {
         std::fprintf(stderr, "%s\n", why.c_str());
         SetLastError(ERROR_NOT_SUPPORTED);
@@ -709,6 +358,23 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT) {
     return result < 0 ? 0 : static_cast<int>(result);
 }
 
-bool platform::FrontEndUsable(std::string* why) {
-    return ActiveFrontEnd()->Check(why);
+namespace platform {
+
+bool FrontEndUsable(std::string* why) {
+    FrontEnd* frontEnd = UsableFrontEnd(why);
+    return frontEnd && frontEnd->Check(why);
 }
+
+void StartWindowClasses() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        WNDCLASSW dialog{};
+        dialog.lpfnWndProc = DefDlgProcW;
+        dialog.cbWndExtra = DLGWINDOWEXTRA;
+        dialog.lpszClassName = u"Dialog";
+        RegisterSystemClass(dialog);
+        RegisterControlClasses();
+    });
+}
+
+}  // namespace platform

@@ -4,6 +4,7 @@
 #include "platform/app/winmain.h"
 #include "platform/io/files.h"
 #include "platform/ui/dialogs.h"
+#include "platform/ui/linux/terminal.h"
 
 namespace {
 
@@ -20,10 +21,11 @@ std::basic_string<WCHAR> CommandLine(int argc, char** argv) {
 
 }  // namespace
 
-// Without a terminal the program could never be answered: it says so and ends before it
-// does anything else.
+// The dialogs are shown in the terminal. Without one the program could never be answered:
+// it says so and ends before it does anything else.
 int main(int argc, char** argv) {
     platform::RegisterResources(ProgramResources());
+    platform::UseTerminalFrontEnd();
     std::string why;
     if (!platform::FrontEndUsable(&why)) {
         std::fprintf(stderr, "%s: %s\n", argc > 0 ? argv[0] : "program", why.c_str());

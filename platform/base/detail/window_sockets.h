@@ -19,18 +19,15 @@ struct WindowSocketFd {
     bool listener;
 };
 
+// Not for the windows of system classes (IsSystemClass), which nobody looks for.
 void ListenForWindowClass(WindowRecord& record);
 void StopListening(WindowRecord& record);
 // The sockets that the thread of queue serves.
 std::vector<WindowSocketFd> WindowSocketFds(const MessageQueue* queue);
-void ServeWindowSocket(const WindowSocketFd& socket);
+// Serves a ready socket; returns the window a request asks to come forward, else null.
+HWND ServeWindowSocket(const WindowSocketFd& socket);
 bool WindowClassListening(const std::u16string& className);
 bool RemoteWindowAlive(const WindowRecord& record);
 bool AskWindowClassForward(const std::u16string& className);
-// Posts the private message that runs the foreground hook on the window's thread.
-void PostForeground(HWND window);
-// Classes that the platform registers itself; their windows do not listen.
-void RegisterSystemClass(const WNDCLASSW& windowClass);
-bool IsSystemClass(const std::u16string& className);
 
 }  // namespace platform::detail

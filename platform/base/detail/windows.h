@@ -67,6 +67,11 @@ bool WaitMessageOrFds(pollfd* fds, int count, int timeoutMs);
 using ForegroundHook = void (*)(HWND window);
 void SetForegroundHook(ForegroundHook hook);
 
+// Classes that the platform registers itself (the dialog and the controls): other
+// processes do not look for their windows.
+void RegisterSystemClass(const WNDCLASSW& windowClass);
+bool IsSystemClass(const std::u16string& className);
+
 // Milliseconds of the platform clock (manual in tests).
 unsigned long long ClockNowMs();
 

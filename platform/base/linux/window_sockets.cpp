@@ -8,6 +8,8 @@
 #include <map>
 #include <mutex>
 
+#include "internal/classes.h"
+
 namespace platform::detail {
 namespace {
 
@@ -26,13 +28,6 @@ SocketRegistry& Sockets() {
     return *registry;
 }
 
-std::u16string Lower(const std::u16string& s) {
-    std::u16string out(s);
-    for (auto& c : out)
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    return out;
-}
-
 // Class names become hex digits, so any name makes a valid, case-free address.
 std::string Hex(const std::u16string& s) {
     static const char digits[] = "0123456789abcdef";
@@ -46,7 +41,8 @@ std::string Hex(const std::u16string& s) {
 socklen_t ClassAddress(const std::u16string& className, sockaddr_un* address) {
     std::memset(address, 0, sizeof *address);
     address->sun_family = AF_UNIX;
-    std::string name = "belvane-window-" + std::to_string(getuid()) + "-" + Hex(Lower(className));
+    std::string name =
+        "belvane-window-" + std::to_string(getuid()) + "-" + Hex(ClassKey(className));
     size_t room = sizeof address->sun_path - 1;
     if (name.size() > room) name.resize(room);
     std::memcpy(address->sun_path + 1, name.data(), name.size());
@@ -65,37 +61,9 @@ int ConnectToClass(const std::u16string& className) {
     return fd;
 }
 
-struct SystemClasses {
-    std::mutex mutex;
-    std::vector<std::u16string> names;
-};
-
-SystemClasses& System() {
-    static SystemClasses* classes = new SystemClasses;
-    return *classes;
-}
-
 }  // namespace
 
-void RegisterSystemClass(const WNDCLASSW& windowClass) {
-    {
-        SystemClasses& system = System();
-        std::lock_guard<std::mutex> lock(system.mutex);
-        system.names.push_back(Lower(windowClass.lpszClassName));
-    }
-    RegisterClassW(&windowClass);
-}
-
-bool IsSystemClass(const std::u16string& className) {
-    SystemClasses& system = System();
-    std::lock_guard<std::mutex> lock(system.mutex);
-    for (auto& name : system.names)
-        if (name == Lower(className)) return true;
-    return false;
-}
-
 void ListenForWindowClass(WindowRecord& record) {
-    if (IsSystemClass(record.className)) return;
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return;
     sockaddr_un address;
@@ -132,28 +100,28 @@ std::vector<WindowSocketFd> WindowSocketFds(const MessageQueue* queue) {
     return out;
 }
 
-void ServeWindowSocket(const WindowSocketFd& socket) {
+HWND ServeWindowSocket(const WindowSocketFd& socket) {
     SocketRegistry& sockets = Sockets();
     if (socket.listener) {
         int connection = accept4(socket.fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (connection < 0) return;
+        if (connection < 0) return nullptr;
         std::lock_guard<std::mutex> lock(sockets.mutex);
         const MessageQueue* queue = nullptr;
         for (auto& served : sockets.sockets)
             if (served.socket.fd == socket.fd) queue = served.queue;
         sockets.sockets.push_back(Served{queue, WindowSocketFd{connection, socket.window, false}});
-        return;
+        return nullptr;
     }
     char request = 0;
     ssize_t got = read(socket.fd, &request, 1);
-    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return;
-    if (got == 1 && request == 'F') PostForeground(socket.window);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return nullptr;
     std::lock_guard<std::mutex> lock(sockets.mutex);
     std::erase_if(sockets.sockets, [&](const Served& served) {
         if (served.socket.fd != socket.fd) return false;
         close(served.socket.fd);
         return true;
     });
+    return got == 1 && request == 'F' ? socket.window : nullptr;
 }
 
 bool WindowClassListening(const std::u16string& className) {

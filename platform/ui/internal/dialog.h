@@ -1,5 +1,10 @@
-// Platform-private: dialog state, controls, layout on a grid of character cells, painting,
-// and the front ends (terminal or test) that show modal dialogs.
+// Platform-private: the dialog core that every other dialog unit builds on: the state of
+// dialogs and controls, the kinds of control, the tab order, the front end that shows
+// modal dialogs and the list of running ones.
+//
+// The units above it, each using only those before it: dialog_paint.h (layout and
+// painting), the window functions and modal loop (dialogs.cpp), dialog_input.h (keys and
+// clicks) and the front ends (terminal, test) that call the input functions.
 #pragma once
 
 #include <string>
@@ -40,52 +45,25 @@ struct StaticState : WindowExtension {
     HICON icon = nullptr;
 };
 
+// The controls (controls.cpp).
 enum class ControlKind { Other, Edit, Button, List, Static };
 ControlKind KindOf(const WindowRecord& record);
-
-// Owner thread only; null for a window that is not a dialog.
-DialogState* GetDialogState(HWND dialog);
-bool DoneButtonVisible(HWND dialog);
-
-// Input, on the dialog's thread.
-void HandleKey(HWND dialog, DialogKey key);
-bool HandleClick(HWND dialog, int column, int row);
+// Registers "EDIT", "BUTTON", "LISTBOX" and "STATIC" as system classes.
+void RegisterControlClasses();
+// Sends the button's click to its parent; false when it is hidden, disabled or alone.
 bool ClickButton(HWND button);
-bool PressDone(HWND dialog);
-void SendCloseRequest(HWND dialog);
 // The lines of an edit box's text wrapped to width cells.
 std::vector<std::u16string> WrapText(std::u16string_view text, int width);
 
-struct CellRect {
-    int x = 0;
-    int y = 0;
-    int w = 0;
-    int h = 0;
-    bool Contains(int column, int row) const {
-        return column >= x && column < x + w && row >= y && row < y + h;
-    }
-};
-
-struct DialogLayout {
-    CellRect frame;
-    bool framed = false;  // drawn with a border (dialogs that do not fill the screen)
-    CellRect title;       // row of the caption
-    CellRect done;        // the title bar's Done/OK button; w == 0 when none
-    CellRect client;
-    std::vector<std::pair<HWND, CellRect>> controls;
-};
-
-// Owner thread only. Also records each edit box's and list box's visible size.
-DialogLayout LayoutDialog(HWND dialog, int columns, int rows);
-
-enum Attr : int { kNormal = 0, kReverse = 1, kBold = 2, kDim = 4, kUnderline = 8 };
-
-struct Canvas {
-    virtual ~Canvas() = default;
-    virtual void Put(int column, int row, std::u16string_view text, int attr) = 0;
-};
-
-void PaintDialog(HWND dialog, int columns, int rows, Canvas& canvas);
+// A dialog's state and tab order (dialog_state.cpp). Owner thread only.
+// Null for a window that is not a dialog.
+DialogState* GetDialogState(HWND dialog);
+bool DoneButtonVisible(HWND dialog);
+// The dialog a control belongs to; null when its parent is not a dialog.
+HWND DialogOf(HWND control);
+// The next (or previous) enabled, visible tab-stop control after from, wrapping around;
+// from itself is chosen only when it is the one left. Null when there is none.
+HWND NextTabStop(HWND dialog, HWND from, bool forward);
 
 // What shows modal dialogs to the user. Its functions run on the dialog's thread.
 struct FrontEnd {
@@ -104,9 +82,14 @@ struct FrontEnd {
     virtual void ScreenSize(int* columns, int* rows) = 0;
 };
 
-FrontEnd* ActiveFrontEnd();
+// The front end and the running dialogs (front_end.cpp). The program's front end is
+// chosen at start (the terminal, by the entry); the test front end, once set, takes over.
+FrontEnd* ActiveFrontEnd();  // null when none was chosen
+void SetProgramFrontEnd(FrontEnd* frontEnd);
 void SetTestFrontEnd(FrontEnd* frontEnd);
-FrontEnd* TerminalFrontEnd();  // the ncurses front end
+// Called by the modal loop around its run.
+void DialogRunning(HWND dialog);
+void DialogGone(HWND dialog);
 // Modal dialogs running on the calling thread, outermost first.
 const std::vector<HWND>& ThreadDialogs();
 // Modal dialogs running in the process, for the test front end.

@@ -1,5 +1,6 @@
-// Platform-private: a dialog template read back into its parts, as the dialog manager
-// creates the dialog from it. Tests read the programs' templates through it as well.
+// Platform-private: a dialog template read back into its parts (template_reader.cpp), as
+// the dialog manager creates the dialog from it. Tests read the programs' templates through
+// it as well.
 #pragma once
 
 #include <string>

@@ -6,6 +6,8 @@
 // SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGSEGV, SIGBUS, SIGFPE and SIGABRT, whose handlers
 // write the saved terminal modes back and then re-raise the signal.
 #define NCURSES_WIDECHAR 1
+#include "platform/ui/linux/terminal.h"
+
 #include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -20,7 +22,8 @@
 #include <cstring>
 #include <string>
 
-#include "internal/dialog.h"
+#include "internal/dialog_input.h"
+#include "internal/dialog_paint.h"
 #include "platform/base/linux/wait.h"
 
 namespace platform::detail {
@@ -460,9 +463,8 @@ void TerminalFront::TerminalFrontEndShutdown() {
 }
 
 }  // namespace
-
-FrontEnd* TerminalFrontEnd() {
-    return &TheTerminal();
-}
-
 }  // namespace platform::detail
+
+void platform::UseTerminalFrontEnd() {
+    detail::SetProgramFrontEnd(&detail::TheTerminal());
+}
