@@ -105,8 +105,9 @@ int ClassifyPortByte(int portIndex, BYTE b) {
 
 // A channel without a window of its own (null, or a port index outside 0 to 9) could never
 // be marked anyway, so its bytes are dropped.
-LONG ClassifyByte(SerialChannel* channel, LONG /*id*/, const BYTE* data, LONG /*count*/) {
+LONG ClassifyByte(SerialChannel* channel, LONG /*id*/, const BYTE* data, LONG count) {
     if (channel == nullptr || data == nullptr) return 0;
+    CountScanBytes(channel->portIndex, static_cast<int>(count));
     int type = ClassifyPortByte(channel->portIndex, data[0]);
     if (type != 0) MarkPortFound(channel, type);
     return 0;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <new>
 
+#include "platform/base/account.h"
 #include "probe/classifier.h"
 #include "probe/virtual_port.h"
 #include "serial/shared_field.h"
@@ -17,6 +18,13 @@ constexpr UINT kStepMs = 10000;
 // Reader threads read the pointer in MarkPortFound; it is set before the first reader starts
 // and cleared only after every reader has been stopped.
 std::atomic<PortScan*> g_scan{nullptr};
+
+// Bytes each port delivered since its last step, for the log (BELVANE_LOG).
+std::atomic<int> g_bytesSeen[PORT_COUNT];
+
+const WCHAR* TypeName(int type) {
+    return type == PORT_GPS ? TEXT("GPS") : type == PORT_RADAR ? TEXT("radar") : TEXT("nothing");
+}
 
 int Load(const int& field) {
     return serial_detail::LoadShared(field, std::memory_order_acquire);
@@ -51,7 +59,14 @@ void SetUpChannel(SerialChannel* channel, int index) {
 // and the state set before the reader exists, so a mark always sees both.
 bool OpenPort(PortScan* scan, int i) {
     DWORD rate = LadderRate(scan->baudStep[i]);
-    if (!OpenChannel(&scan->channels[i], nullptr, i, rate, TEXT("NONE"), 8, 1)) return false;
+    if (!OpenChannel(&scan->channels[i], nullptr, i, rate, TEXT("NONE"), 8, 1)) {
+        platform::LogFormat(TEXT("COM%d: cannot open at %u baud (error %u)"), i, rate,
+                            GetLastError());
+        return false;
+    }
+    platform::LogFormat(TEXT("COM%d: listening at %u baud (step %d)"), i, rate,
+                        scan->baudStep[i] + 1);
+    g_bytesSeen[i].store(0, std::memory_order_relaxed);
     Store(scan->openBaud[i], static_cast<int>(rate));
     Store(scan->portState[i], PORT_PROBING);
     StartReader(&scan->channels[i]);
@@ -71,6 +86,10 @@ void ArmTimer(PortScan* scan) {
 // One port's part of a tick. Returns true when the port was reopened at the next rate.
 bool StepPort(PortScan* scan, int i) {
     int state = Load(scan->portState[i]);
+    if (scan->channels[i].port != nullptr)
+        platform::LogFormat(TEXT("COM%d: step %d over: %d bytes seen, %s found"), i,
+                            scan->baudStep[i] + 1,
+                            g_bytesSeen[i].exchange(0, std::memory_order_relaxed), TypeName(state));
     if (scan->baudStep[i] < BAUD_STEPS) ++scan->baudStep[i];
     if (IsDecided(state)) {
         CloseChannel(&scan->channels[i]);
@@ -98,7 +117,9 @@ int StartPortScan(HWND window, UINT timerId) {
     scan->timerId = timerId;
     for (int i = 0; i < PORT_COUNT; ++i) SetUpChannel(&scan->channels[i], i);
     g_scan.store(scan, std::memory_order_release);
+    platform::LogLine("scan: started");
     if (!ScanFirstPass()) {
+        platform::LogLine("scan: no port could be opened");
         StopPortScan();
         return 0;
     }
@@ -113,7 +134,10 @@ int ScanFirstPass() {
         if (OpenPort(scan, i)) {
             opened = true;
         } else {
-            Store(scan->portState[i], TryVirtualPort(i));
+            int state = TryVirtualPort(i);
+            Store(scan->portState[i], state);
+            platform::LogFormat(TEXT("COM%d: %s for the virtual port"), i,
+                                state == PORT_VIRTUAL_FREE ? TEXT("free") : TEXT("unusable"));
         }
     }
     if (!opened) return 0;
@@ -131,6 +155,7 @@ VOID CALLBACK OnScanTimer(HWND, UINT, UINT_PTR, DWORD) {
         if (StepPort(scan, i)) reopened = true;
     }
     if (!reopened) {
+        platform::LogLine("scan: finished");
         Notify(scan, NOTIFY_FINISHED, 0);
         return;
     }
@@ -147,7 +172,14 @@ void MarkPortFound(SerialChannel* channel, int type) {
     // The rate first, so that whoever sees the state also sees the rate it was found at.
     Store(scan->foundBaud[port], Load(scan->openBaud[port]));
     Store(scan->portState[port], type);
+    platform::LogFormat(TEXT("COM%d: %s signature found at %d baud"), port, TypeName(type),
+                        Load(scan->foundBaud[port]));
     Notify(scan, NOTIFY_FOUND, type);
+}
+
+void CountScanBytes(int port, int count) {
+    if (port >= 0 && port < PORT_COUNT)
+        g_bytesSeen[port].fetch_add(count, std::memory_order_relaxed);
 }
 
 int NextPortOfType(int* port, int* baud, int type) {
@@ -177,6 +209,7 @@ int FirstPortOfType(int* baud, int type) {
 void StopPortScan() {
     PortScan* scan = CurrentPortScan();
     if (scan == nullptr) return;
+    platform::LogLine("scan: stopped; every port is closed");
     KillTimer(scan->ownerWindow, scan->timerId);
     // The record is freed: each channel's lock goes with its reader and port.
     for (int i = 0; i < PORT_COUNT; ++i) ReleaseChannel(&scan->channels[i]);

@@ -8,6 +8,7 @@
 #include "internal/device_discovery.h"
 #include "internal/device_open.h"
 #include "internal/registry_values.h"
+#include "platform/base/account.h"
 #include "platform/base/strings.h"
 
 namespace platform::detail {
@@ -87,6 +88,18 @@ void Unpublish(const std::u16string& activeKey) {
     if (!activeKey.empty()) RegDeleteKeyW(HKEY_LOCAL_MACHINE, activeKey.c_str());
 }
 
+namespace {
+
+bool AnyTtyDevice() {
+    Table& t = TheTable();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    for (const auto& [upper, device] : t.devices)
+        if (device.kind == DeviceKind::Tty) return true;
+    return false;
+}
+
+}  // namespace
+
 DeviceKind FindDevice(std::u16string_view name, std::string& hostPath) {
     Table& t = TheTable();
     std::lock_guard<std::mutex> lock(t.mutex);
@@ -102,6 +115,10 @@ HANDLE OpenDevice(LPCWSTR name, DWORD, DWORD, DWORD) {
     std::string hostPath;
     DeviceKind kind = IsDeviceName(name) ? FindDevice(name, hostPath) : DeviceKind::None;
     if (kind == DeviceKind::None) {
+        if (IsDeviceName(name) && !AnyTtyDevice())
+            Note(
+                "no serial port is known on this machine: no serial device was found and "
+                "none is registered");
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
@@ -109,7 +126,7 @@ HANDLE OpenDevice(LPCWSTR name, DWORD, DWORD, DWORD) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return INVALID_HANDLE_VALUE;
     }
-    return OpenTty(hostPath);
+    return OpenTty(hostPath, UpperName(name));
 }
 
 }  // namespace platform::detail

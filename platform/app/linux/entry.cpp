@@ -1,7 +1,10 @@
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/app/winmain.h"
+#include "platform/base/account.h"
 #include "platform/io/files.h"
 #include "platform/ui/dialogs.h"
 #include "platform/ui/linux/terminal.h"
@@ -19,6 +22,18 @@ std::basic_string<WCHAR> CommandLine(int argc, char** argv) {
     return line;
 }
 
+const char* g_program = "program";
+
+// What went wrong, told once the terminal is handed back, and only when there is something
+// to tell; also at an exit from inside the program.
+void PrintAccount() {
+    size_t leftOut = 0;
+    for (const std::string& line : platform::AccountLines(&leftOut))
+        std::fprintf(stderr, "%s: %s\n", g_program, line.c_str());
+    if (leftOut > 0) std::fprintf(stderr, "%s: ... and %zu more\n", g_program, leftOut);
+    platform::ClearAccount();
+}
+
 }  // namespace
 
 // The dialogs are shown in the terminal. Without one the program could never be answered:
@@ -31,7 +46,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n", argc > 0 ? argv[0] : "program", why.c_str());
         return 2;
     }
+    if (argc > 0) {
+        const char* slash = std::strrchr(argv[0], '/');
+        g_program = slash ? slash + 1 : argv[0];
+    }
+    std::atexit(PrintAccount);
     platform::StartPlatform();
     std::basic_string<WCHAR> line = CommandLine(argc, argv);
-    return WinMain(GetModuleHandleW(nullptr), nullptr, line.data(), SW_SHOW);
+    int result = WinMain(GetModuleHandleW(nullptr), nullptr, line.data(), SW_SHOW);
+    PrintAccount();
+    return result;
 }

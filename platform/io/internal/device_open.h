@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/base/types.h"
 
@@ -15,7 +16,7 @@ bool IsDeviceName(LPCWSTR name);
 // sets the last error when there is none or it cannot be opened.
 HANDLE OpenDevice(LPCWSTR name, DWORD access, DWORD shareMode, DWORD disposition);
 
-// Opens a host tty as a serial port handle.
-HANDLE OpenTty(const std::string& hostPath);
+// Opens a host tty as a serial port handle; a failure is noted in the account under name.
+HANDLE OpenTty(const std::string& hostPath, std::u16string_view name);
 
 }  // namespace platform::detail

@@ -7,6 +7,7 @@
 
 #include "internal/device_table.h"
 #include "internal/registry_values.h"
+#include "platform/base/account.h"
 #include "platform/base/detail/handle_table.h"
 #include "platform/base/strings.h"
 #include "platform/io/devices.h"
@@ -113,7 +114,10 @@ HANDLE ActivateDevice(LPCWSTR deviceKey, DWORD clientInfo) {
     if (!ReadDriverKey(deviceKey, k) || !ClaimDriverName(k, d)) return nullptr;
     // The library is loaded from the path as given, whatever its extension.
     void* library = dlopen(platform::HostPath(k.dll.c_str()).c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!library) return Fail(nullptr, d.name, ERROR_MOD_NOT_FOUND);
+    if (!library) {
+        platform::Note(std::string("cannot load the driver ") + dlerror());
+        return Fail(nullptr, d.name, ERROR_MOD_NOT_FOUND);
+    }
     std::string prefix = platform::ToUtf8(k.prefix);
     auto init = reinterpret_cast<InitFunction>(dlsym(library, (prefix + "_Init").c_str()));
     auto deinit = reinterpret_cast<DeinitFunction>(dlsym(library, (prefix + "_Deinit").c_str()));

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/base/account.h"
 #include "platform/io/files.h"
 
 namespace platform {
@@ -81,7 +82,11 @@ RewriteRefusal CheckFileForRewrite(LPCWSTR path) {
     close(fd);
     if (!known) return RewriteRefusal::Unreadable;
     if (!S_ISREG(st.st_mode)) return RewriteRefusal::NotRegularFile;
-    return JudgePermissions(st);
+    const RewriteRefusal refusal = JudgePermissions(st);
+    if (refusal == RewriteRefusal::ReadOnly) Note(host + " is read-only, so it was not changed");
+    if (refusal == RewriteRefusal::ForeignOwner)
+        Note(host + " belongs to another user, so it was not changed");
+    return refusal;
 }
 
 BOOL SealCopyLike(FILE* stream, LPCWSTR model) {

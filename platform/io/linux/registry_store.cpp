@@ -5,7 +5,7 @@
 // it, rename it into place and sync the directory; the copy becomes the process's state
 // only when all of that worked, so a failed write changes nothing.
 //
-// A damaged file (lines that cannot be understood) is reported on stderr once, the rest is
+// A damaged file (lines that cannot be understood) is noted in the account, the rest is
 // used, and before the first write replaces it the damaged file is kept as
 // "<file>.damaged-<UTC time>" (a hard link, so it is never half-copied).
 //
@@ -23,6 +23,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+
+#include "platform/base/account.h"
 
 namespace platform::detail {
 namespace {
@@ -78,15 +80,12 @@ bool ReadWholeFile(const std::string& path, std::string& text, FileStamp& stamp,
     return true;
 }
 
+// Noted in the account, never written while the program runs: a dialog may be on screen.
 void ReportDamage(const std::string& path, const std::vector<std::string>& problems) {
-    std::string message = "belvane: the registry file " + path + " is damaged:";
-    for (size_t i = 0; i < problems.size() && i < 5; ++i) message += "\n  " + problems[i];
-    if (problems.size() > 5)
-        message += "\n  ... and " + std::to_string(problems.size() - 5) + " more";
-    message +=
-        "\nbelvane: going on with what could be read; the file is kept as a .damaged copy "
-        "before the next change replaces it.\n";
-    std::fputs(message.c_str(), stderr);
+    std::string message = "the registry file " + path + " is damaged (" + problems[0];
+    if (problems.size() > 1)
+        message += ", and " + std::to_string(problems.size() - 1) + " more problems";
+    Note(message + "); what could be read was used");
 }
 
 // Replaces the persistent part of the state with the file's content.
@@ -108,9 +107,8 @@ void Load(Store& s, const std::string& path) {
         AddRootKeys(keys);
         if (error != ENOENT) {
             s.unreadable = true;
-            std::fprintf(stderr,
-                         "belvane: cannot read the registry file %s (%s); it is not changed.\n",
-                         path.c_str(), std::strerror(error));
+            Note("cannot read the registry file " + path + " (" + std::strerror(error) +
+                 "); it is not changed");
         }
         stamp = StampOfPath(path);
     }
@@ -160,16 +158,14 @@ bool KeepDamagedFile(const std::string& path) {
         std::string name = path + ".damaged-" + when;
         if (n > 0) name.append("-").append(std::to_string(n));
         if (link(path.c_str(), name.c_str()) == 0) {
-            std::fprintf(stderr, "belvane: kept the damaged registry file as %s\n", name.c_str());
+            Note("the damaged registry file was kept as " + name);
             return true;
         }
         if (errno == ENOENT) return true;  // already gone: nothing to keep
         if (errno != EEXIST) break;
     }
-    std::fprintf(stderr,
-                 "belvane: cannot keep a copy of the damaged registry file %s (%s); it is not "
-                 "replaced.\n",
-                 path.c_str(), std::strerror(errno));
+    Note("cannot keep a copy of the damaged registry file " + path + " (" + std::strerror(errno) +
+         "); it is not replaced");
     return false;
 }
 
@@ -202,8 +198,7 @@ bool Persist(Store& s, const RegKeyMap& state) {
     for (const auto& [folded, key] : state)
         if (!IsVolatile(folded)) persistent.emplace(folded, key);
     if (!WriteFileSafely(s.file, FormatRegText(persistent))) {
-        std::fprintf(stderr, "belvane: cannot write the registry file %s (%s)\n", s.file.c_str(),
-                     std::strerror(errno));
+        Note("cannot write the registry file " + s.file + " (" + std::strerror(errno) + ")");
         return false;
     }
     s.damaged = false;
@@ -216,6 +211,8 @@ class FileLock {
     explicit FileLock(const std::string& path) {
         MakeParentDirs(path);
         fd_ = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0)
+            Note("cannot write the registry file " + path + " (" + std::strerror(errno) + ")");
         // A short wait for another process's write; such writes take milliseconds.
         while (fd_ >= 0 && flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
         }

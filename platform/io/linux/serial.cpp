@@ -22,6 +22,7 @@
 #include <mutex>
 
 #include "internal/device_open.h"
+#include "internal/open_failure.h"
 #include "linux/serial_termios.h"
 #include "platform/base/detail/handle_table.h"
 #include "platform/base/linux/wait.h"
@@ -411,16 +412,20 @@ DWORD ErrorOfOpen(int error) {
 
 // Opens the tty raw, without controlling terminal, non-blocking and exclusive. TIOCEXCL
 // stops other openers except root; the flock stops root and this process too.
-HANDLE OpenTty(const std::string& path) {
+HANDLE OpenTty(const std::string& path, std::u16string_view name) {
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        SetLastError(ErrorOfOpen(errno));
+        DWORD error = ErrorOfOpen(errno);
+        NoteOpenFailure(name, path, errno);
+        SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
     termios t;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 || tcgetattr(fd, &t) != 0) {
         DWORD error = errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ERROR_NOT_SUPPORTED;
+        int reason = errno;
         close(fd);
+        NoteOpenFailure(name, path, reason);
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }

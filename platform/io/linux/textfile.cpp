@@ -17,6 +17,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/base/account.h"
 #include "platform/base/strings.h"
 #include "platform/io/files.h"
 
@@ -168,6 +169,13 @@ int OpenForMode(const std::string& hostPath, const std::u16string& m, const char
     return -1;
 }
 
+// A file that cannot be written is worth telling the user; errno stays as it was.
+void NoteWriteFailure(LPCWSTR path) {
+    const int error = errno;
+    platform::Note("cannot write " + platform::HostPath(path) + " (" + std::strerror(error) + ")");
+    errno = error;
+}
+
 }  // namespace
 
 FILE* _wfopen(LPCWSTR path, LPCWSTR mode) {
@@ -179,7 +187,10 @@ FILE* _wfopen(LPCWSTR path, LPCWSTR mode) {
     int fd;
     while ((fd = OpenForMode(platform::HostPath(path), mode, &streamMode)) < 0 && errno == EINTR) {
     }
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        if (mode[0] == u'w') NoteWriteFailure(path);
+        return nullptr;
+    }
     // A directory opens for reading here but could never be read: refuse it as Windows does,
     // rather than hand out a stream whose reads fail without ever reaching its end.
     struct stat st;

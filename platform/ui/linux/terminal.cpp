@@ -3,8 +3,10 @@
 // terminal that speaks the SGR (1006) or X10 mouse protocol.
 //
 // The terminal is restored on every way out: when the last dialog ends, at exit, and on
-// SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGSEGV, SIGBUS, SIGFPE and SIGABRT, whose handlers
-// write the saved terminal modes back and then re-raise the signal.
+// SIGQUIT, SIGSEGV, SIGBUS, SIGFPE and SIGABRT, whose handlers write the saved terminal
+// modes back and then re-raise the signal. SIGTERM, SIGHUP and SIGINT while a dialog is up
+// ask the dialogs to close, innermost first, as the user would (see AskToClose); a second
+// one, or one while no dialog is up, ends the program at once like the others.
 #define NCURSES_WIDECHAR 1
 #include "platform/ui/linux/terminal.h"
 
@@ -42,6 +44,8 @@ volatile sig_atomic_t g_active = 0;
 char g_resetSequence[256];
 size_t g_resetLength = 0;
 int g_winchPipe[2] = {-1, -1};
+int g_closePipe[2] = {-1, -1};
+volatile sig_atomic_t g_closeSignals = 0;
 
 void WriteAll(int fd, const char* data, size_t length) {
     while (length > 0) {
@@ -61,6 +65,19 @@ void RestoreFromSignal(int signal) {
     }
     ::signal(signal, SIG_DFL);
     raise(signal);
+}
+
+void OnCloseSignal(int signal) {
+    if (!g_active || g_closePipe[1] < 0 || g_closeSignals > 0) {
+        RestoreFromSignal(signal);  // re-raises: does not come back
+        return;
+    }
+    g_closeSignals = 1;
+    int saved = errno;
+    char byte = 1;
+    ssize_t n = write(g_closePipe[1], &byte, 1);
+    (void)n;
+    errno = saved;
 }
 
 void OnWinch(int) {
@@ -200,22 +217,28 @@ class TerminalFront : public FrontEnd {
 
     // The terminal is handed back when the last dialog ends, so that whatever the
     // program writes afterwards lands on a normal screen.
+    // After a close signal the dialog below the one that ended is asked to close too.
     void DialogEnded(HWND) override {
         if (ThreadDialogs().size() <= 1 && screen_ && !isendwin()) Suspend();
+        if (g_closeSignals > 0 && ThreadDialogs().size() > 1) Wake(g_closePipe[1]);
     }
 
     int InputFds(pollfd* fds, int max) override {
-        if (max < 2) return 0;
+        if (max < 3) return 0;
         fds[0] = pollfd{STDIN_FILENO, POLLIN, 0};
         fds[1] = pollfd{g_winchPipe[0], POLLIN, 0};
-        return 2;
+        fds[2] = pollfd{g_closePipe[0], POLLIN, 0};
+        return 3;
     }
 
     void HandleInput(HWND dialog, const pollfd* fds, int count) override {
+        if (count >= 3 && fds[2].revents) {
+            Drain(g_closePipe[0]);
+            AskToClose(dialog);
+            return;
+        }
         if (count >= 2 && fds[1].revents) {
-            char drain[64];
-            while (read(g_winchPipe[0], drain, sizeof drain) > 0) {
-            }
+            Drain(g_winchPipe[0]);
             Resize();
         }
         if (count >= 1 && fds[0].revents) {
@@ -281,14 +304,41 @@ class TerminalFront : public FrontEnd {
         g_active = 0;
     }
 
+    static void Drain(int fd) {
+        char drain[64];
+        while (read(fd, drain, sizeof drain) > 0) {
+        }
+    }
+
+    static void Wake(int fd) {
+        char byte = 1;
+        ssize_t n = write(fd, &byte, 1);
+        (void)n;
+    }
+
+    // A close signal does what a close does: WM_CLOSE, which a dialog with a Cancel path
+    // turns into Cancel (so Belvane's scan is stopped and its ports closed on the way out)
+    // and the lister into its close code. A dialog that ignores it is ended by the next
+    // signal.
+    void AskToClose(HWND dialog) {
+        DialogState* state = GetDialogState(dialog);
+        if (state && !state->ended) SendMessageW(dialog, WM_CLOSE, 0, 0);
+    }
+
     void InstallHandlers() {
         if (pipe2(g_winchPipe, O_CLOEXEC | O_NONBLOCK) != 0) g_winchPipe[0] = g_winchPipe[1] = -1;
+        if (pipe2(g_closePipe, O_CLOEXEC | O_NONBLOCK) != 0) g_closePipe[0] = g_closePipe[1] = -1;
         struct sigaction winch {};
         winch.sa_handler = OnWinch;
         sigemptyset(&winch.sa_mask);
         winch.sa_flags = SA_RESTART;
         sigaction(SIGWINCH, &winch, nullptr);
-        for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGSEGV, SIGBUS, SIGFPE, SIGABRT}) {
+        struct sigaction closing {};
+        closing.sa_handler = OnCloseSignal;
+        sigemptyset(&closing.sa_mask);
+        closing.sa_flags = SA_RESTART;
+        for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &closing, nullptr);
+        for (int signal : {SIGQUIT, SIGSEGV, SIGBUS, SIGFPE, SIGABRT}) {
             struct sigaction restore {};
             restore.sa_handler = RestoreFromSignal;
             sigemptyset(&restore.sa_mask);

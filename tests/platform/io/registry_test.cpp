@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "internal/registry_format.h"
+#include "platform/base/account.h"
 #include "platform/base/strings.h"
 #include "support/test_support.h"
 
@@ -414,6 +415,22 @@ TEST_F(RegistryTest, AFailedWriteChangesNothing) {
     EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"New", 0, KEY_READ, &probe), ERROR_FILE_NOT_FOUND);
 }
 
+// A file whose folder cannot hold it (read-only, or as here, for the superuser too, no
+// folder at all) fails the write and says so in the account.
+TEST_F(RegistryTest, AnUnwritableFolderIsReported) {
+    WriteFileBytes(dir.file("plain"), "");
+    const std::string unwritable = dir.file("plain") + "/registry.reg";
+    testsupport::ScopedEnv other("BELVANE_REGISTRY", unwritable.c_str());
+    platform::ClearAccount();
+    HKEY created = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &created, nullptr),
+              ERROR_CANTWRITE);
+    EXPECT_EQ(platform::AccountLines(),
+              std::vector<std::string>{"cannot write the registry file " + unwritable +
+                                       " (Not a directory)"});
+}
+
 TEST_F(RegistryTest, DamagedFileIsReportedKeptAndNotLost) {
     const std::string damaged =
         "Windows Registry Editor Version 5.00\n"
@@ -422,23 +439,25 @@ TEST_F(RegistryTest, DamagedFileIsReportedKeptAndNotLost) {
         "\"Broken\"=\"no end\n"
         "\x01\x02 binary junk\n";
     WriteFileBytes(file, damaged);
+    platform::ClearAccount();
+    // Nothing is written while the program runs (a dialog may be on the screen): the
+    // damage and the kept copy are told in the account, which the entry prints at the end.
     testing::internal::CaptureStderr();
     EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, u"Software\\Good", u"Kept"), u"yes");
-    std::string message = testing::internal::GetCapturedStderr();
-    EXPECT_NE(message.find(file), std::string::npos);
-    EXPECT_NE(message.find("damaged"), std::string::npos);
-    EXPECT_NE(message.find("line 4"), std::string::npos);
     EXPECT_EQ(ReadFileBytes(file), damaged);  // reading never rewrites it
     HKEY key = Create(HKEY_LOCAL_MACHINE, u"Software\\Good");
-    testing::internal::CaptureStderr();
     ASSERT_EQ(SetString(key, u"New", u"1"), ERROR_SUCCESS);
-    testing::internal::GetCapturedStderr();
     RegCloseKey(key);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    std::vector<std::string> account = platform::AccountLines();
+    ASSERT_EQ(account.size(), 2u);
+    EXPECT_NE(account[0].find(file + " is damaged (line 4"), std::string::npos) << account[0];
     int copies = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
         if (entry.path().filename().string().rfind("registry.reg.damaged-", 0) == 0) {
             ++copies;
             EXPECT_EQ(ReadFileBytes(entry.path()), damaged);
+            EXPECT_EQ(account[1], "the damaged registry file was kept as " + entry.path().string());
         }
     }
     EXPECT_EQ(copies, 1);
