@@ -1,6 +1,7 @@
 // What keys and mouse clicks do in a dialog: Tab moves the focus, Enter and Space press
-// the focused button, arrows and pages scroll the focused edit box or list, Escape and
-// Ctrl-C ask to close; a click presses, selects or focuses what it lands on.
+// the focused button, arrows and pages scroll the focused edit box or list (Left and Right
+// scroll a list sideways), Escape and Ctrl-C ask to close; a click presses, selects or focuses what
+// it lands on.
 #include "internal/dialog_input.h"
 
 #include <algorithm>
@@ -24,6 +25,20 @@ void SendCloseRequest(HWND dialog) {
     if (DoneButtonVisible(dialog) || (record->style & WS_SYSMENU))
         SendMessageW(dialog, WM_CLOSE, 0, 0);
 }
+
+namespace {
+
+// A list's lines wider than the list are read by scrolling it sideways, a few columns at a
+// time; the next paint's layout keeps the offset within the longest line.
+void ScrollSideways(WindowRecord& list, bool right) {
+    auto* state = dynamic_cast<ListState*>(list.extension.get());
+    if (!state) return;
+    int step = std::max(1, state->columns / 2);
+    int limit = std::max(0, LongestItem(*state) - state->columns);
+    state->left = std::clamp(state->left + (right ? step : -step), 0, limit);
+}
+
+}  // namespace
 
 void HandleKey(HWND dialog, DialogKey key) {
     DialogState* state = GetDialogState(dialog);
@@ -70,6 +85,10 @@ void HandleKey(HWND dialog, DialogKey key) {
         case DialogKey::Escape:
         case DialogKey::CtrlC:
             SendCloseRequest(dialog);
+            return;
+        case DialogKey::Left:
+        case DialogKey::Right:
+            if (kind == ControlKind::List) ScrollSideways(*focused, key == DialogKey::Right);
             return;
     }
 }

@@ -109,7 +109,8 @@ void PaintList(Canvas& canvas, const WindowRecord& r, const CellRect& cell, bool
     for (int row = 0; row < inner.h; ++row) {
         int index = list->top + row;
         if (index >= total) break;
-        std::u16string line = Fit(list->items[static_cast<size_t>(index)], width);
+        std::u16string_view item = list->items[static_cast<size_t>(index)];
+        std::u16string line = Fit(item.substr(std::min(item.size(), size_t(list->left))), width);
         line.resize(static_cast<size_t>(std::max(0, width)), u' ');
         canvas.Put(inner.x, inner.y + row, line, index == list->selection ? kReverse : kNormal);
     }
@@ -137,6 +138,12 @@ void PaintStatic(Canvas& canvas, const WindowRecord& r, const CellRect& cell) {
 }
 
 }  // namespace
+
+int LongestItem(const ListState& list) {
+    size_t longest = 0;
+    for (const std::u16string& item : list.items) longest = std::max(longest, item.size());
+    return static_cast<int>(longest);
+}
 
 DialogLayout LayoutDialog(HWND dialog, int columns, int rows) {
     DialogLayout layout;
@@ -184,8 +191,16 @@ DialogLayout LayoutDialog(HWND dialog, int columns, int rows) {
             edit->topLine = std::clamp(edit->topLine, 0, std::max(0, lines - edit->rows));
         }
         if (auto* list = dynamic_cast<ListState*>(c->extension.get())) {
+            // A full-screen list uses the screen's width, so that its lines show whole
+            // wherever the screen allows it.
+            if (state->fullScreen && layout.client.w > 2) {
+                cell.x = layout.client.x + 1;
+                cell.w = std::max(cell.w, layout.client.w - 2);
+            }
             bool border = (c->style & WS_BORDER) && cell.h >= 3 && cell.w >= 3;
             list->rows = std::max(1, cell.h - (border ? 2 : 0));
+            list->columns = std::max(1, cell.w - (border ? 2 : 0) - 1);
+            list->left = std::clamp(list->left, 0, std::max(0, LongestItem(*list) - list->columns));
         }
         layout.controls.emplace_back(child, cell);
     }

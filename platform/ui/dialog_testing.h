@@ -16,7 +16,20 @@
 
 namespace platform {
 
-enum class DialogKey { Tab, ShiftTab, Enter, Space, Up, Down, PageUp, PageDown, Escape, CtrlC };
+enum class DialogKey {
+    Tab,
+    ShiftTab,
+    Enter,
+    Space,
+    Up,
+    Down,
+    PageUp,
+    PageDown,
+    Escape,
+    CtrlC,
+    Left,
+    Right
+};
 
 namespace testing {
 

@@ -2,9 +2,11 @@
 // serial ports, which the device manager publishes as active drivers at start, and one
 // Bluetooth port.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -107,6 +109,41 @@ TEST_F(ListerTerminal, CloseRequestsEndWithZero) {
         lister->SendKeys(key);
         EXPECT_EQ(ExitCode(*lister), 0) << key;
     }
+}
+
+// The signals that ask a program to end are a close request too: the close code, 0, not
+// the signal's own exit status.
+TEST_F(ListerTerminal, EndSignalsAreACloseAndEndWithZero) {
+    for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        auto lister = Start();
+        pid_t pid = static_cast<pid_t>(std::stoi(lister->Query("#{pane_pid}")));
+        ASSERT_EQ(kill(pid, signal), 0);
+        EXPECT_EQ(ExitCode(*lister), 0) << strsignal(signal);
+        EXPECT_EQ(lister->Query("#{alternate_on}"), "0") << strsignal(signal);
+    }
+}
+
+// A full-screen list uses the terminal's width: a 100-character name shows whole in 120
+// columns; in 80 its end comes into view when the focused list is scrolled sideways.
+TEST_F(ListerTerminal, LongLinesShowWholeOrScrollSideways) {
+    const std::string name = "Pty with a long name " + std::string(69, 'x') + " (the end)";
+    ASSERT_EQ(name.size(), 100u);
+    testsupport::WriteFileBytes(
+        dir.file("registry.reg"),
+        "Windows Registry Editor Version 5.00\r\n\r\n" + BuiltIn("PtyTwo", 2, two, name));
+    {
+        testsupport::TmuxSession wide(LUMBRAPORTS_PATH, Env(), 120, 30);
+        ASSERT_TRUE(wide.WaitFor("LumbraPorts v1.0", kWaitMs)) << wide.Screen();
+        EXPECT_NE(wide.Screen().find("COM2: - " + name), std::string::npos) << wide.Screen();
+    }
+    testsupport::TmuxSession narrow(LUMBRAPORTS_PATH, Env(), 80, 30);
+    ASSERT_TRUE(narrow.WaitFor("LumbraPorts v1.0", kWaitMs)) << narrow.Screen();
+    EXPECT_EQ(narrow.Screen().find("(the end)"), std::string::npos) << narrow.Screen();
+    narrow.SendKeys("Tab");  // from the OK button to the list
+    narrow.SendKeys("Right");
+    EXPECT_TRUE(narrow.WaitFor("x (the end)", kWaitMs)) << narrow.Screen();
+    narrow.SendKeys("Left");
+    EXPECT_TRUE(narrow.WaitFor("COM2: - Pty with", kWaitMs)) << narrow.Screen();
 }
 
 TEST_F(ListerTerminal, SecondStartEndsAtOnceWithZeroAndBringsTheFirstForward) {

@@ -38,7 +38,9 @@ struct ListState : WindowExtension {
     std::vector<std::u16string> items;
     int selection = -1;
     int top = 0;
-    int rows = 1;  // visible lines, from the last layout
+    int rows = 1;     // visible lines, from the last layout
+    int left = 0;     // first column shown: a line wider than the list scrolls sideways
+    int columns = 1;  // visible columns, from the last layout
 };
 
 struct StaticState : WindowExtension {

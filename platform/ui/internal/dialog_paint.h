@@ -29,6 +29,9 @@ struct DialogLayout {
     std::vector<std::pair<HWND, CellRect>> controls;
 };
 
+// The length of a list's longest line.
+int LongestItem(const ListState& list);
+
 // Owner thread only. Also records each edit box's and list box's visible size.
 DialogLayout LayoutDialog(HWND dialog, int columns, int rows);
 

@@ -463,6 +463,12 @@ class TerminalFront : public FrontEnd {
             case 'B':
                 HandleKey(dialog, DialogKey::Down);
                 break;
+            case 'C':
+                HandleKey(dialog, DialogKey::Right);
+                break;
+            case 'D':
+                HandleKey(dialog, DialogKey::Left);
+                break;
             case 'Z':
                 HandleKey(dialog, DialogKey::ShiftTab);
                 break;
