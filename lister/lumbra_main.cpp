@@ -21,6 +21,12 @@ const platform::ResourceTable& ProgramResources() {
     return ListerResources();
 }
 
+const platform::ProgramDescription& DescribeProgram() {
+    static const platform::ProgramDescription description{
+        "LumbraPorts", "Lists the serial ports of this machine with their COM numbers.\n"};
+    return description;
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     SHInitExtraControls();
     if (HWND running = FindWindowW(LISTER_CLASS_NAME, nullptr)) {
