@@ -252,6 +252,7 @@ bool WriteFileSafely(const std::string& target, const std::string& text) {
                       std::to_string(++counter);
     struct stat old;
     bool replacing = stat(target.c_str(), &old) == 0;
+    if (!replacing && errno != ENOENT) return false;  // its permissions would be lost
     // Private until it has the old file's permissions.
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                   replacing ? 0600 : 0644);
