@@ -17,6 +17,7 @@
 
 #include "internal/device_discovery.h"
 #include "internal/device_table.h"
+#include "internal/registry_store.h"
 #include "internal/registry_values.h"
 #include "platform/base/strings.h"
 #include "platform/io/devices.h"
@@ -198,6 +199,7 @@ void Boot() {
 void platform::StartDeviceManager() {
     using namespace platform::detail;
     std::lock_guard<std::mutex> lock(bootMutex);
+    RegistryBatch batch;  // the keys of a start are written once, and not at all when unchanged
     for (const std::u16string& key : ForgetTtyDevices()) Unpublish(key);
     Boot();
 }
