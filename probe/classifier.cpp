@@ -1,6 +1,7 @@
 #include "probe/classifier.h"
 
-#include <atomic>
+#include <array>
+#include <cstdint>
 
 #include "probe/port_scan.h"
 #include "probe/port_state.h"
@@ -20,17 +21,7 @@ constexpr int kPortCount = 10;
 constexpr BYTE kRadarLead = 0xAA;
 constexpr BYTE kGpsSignature[kWindowBytes] = {0x24, 0x47, 0x50, 0x52, 0x4D, 0x43};  // "$GPRMC"
 
-// One window per port, never reset. Only the port's current reader touches its window,
-// but a port can be reopened with a new reader while an old one is being ended, so each
-// window has a guard of its own; it is held for a few instructions and never across a
-// platform call, so a reader can never be ended while holding it. Each window has a cache
-// line of its own, so that readers of different ports do not slow each other down.
-struct alignas(64) GuardedWindow {
-    std::atomic_flag busy;
-    ByteWindow window;
-};
-
-GuardedWindow g_portWindows[kPortCount];
+// ---- The window as a byte string, for callers that hold a ByteWindow of their own ----
 
 int FillCount(const ByteWindow& window) {
     int k = 0;
@@ -83,6 +74,90 @@ bool HasRadarTriple(const ByteWindow& window, int n) {
     return false;
 }
 
+// ---- The per-port windows, kept as incremental state ----
+//
+// One 64-bit word per port: bits 0-47 hold the window's non-zero bytes, newest in the low
+// byte (a zero byte is never kept, as in the byte string); bits 48-52 mark the ages (0 the
+// newest byte) at which a radar pair ends, bits 53-56 those at which a triple ends. A pair
+// ending at age 4 or a triple at age 3 starts at the oldest byte, so a mark is dropped with
+// the byte that begins it. Each byte then costs a shift, and only the few bytes that can end
+// a signature look any further.
+
+constexpr int kPairShift = 48;
+constexpr int kTripleShift = 53;
+constexpr uint64_t kBytesMask = (uint64_t{1} << kPairShift) - 1;
+constexpr uint64_t kPairMarks = uint64_t{0x1F} << kPairShift;
+constexpr uint64_t kTripleMarks = uint64_t{0x0F} << kTripleShift;
+constexpr uint64_t kOldestByte = uint64_t{0xFF} << 40;
+
+// What a received byte can complete.
+enum : BYTE { ENDS_PAIR = 1, ENDS_TRIPLE = 2 };
+
+constexpr uint64_t SignatureWord(const BYTE* bytes, int count) {
+    uint64_t word = 0;
+    for (int i = 0; i < count; ++i) word = word << 8 | bytes[i];
+    return word;
+}
+
+struct Signatures {
+    std::array<BYTE, 256> ends{};
+    std::array<uint32_t, 6> triples{};
+
+    Signatures() {
+        for (BYTE command : RadarCommandBytes) ends[command] |= ENDS_PAIR;
+        for (size_t i = 0; i < triples.size(); ++i) {
+            ends[RadarTriples[i][2]] |= ENDS_TRIPLE;
+            triples[i] = static_cast<uint32_t>(SignatureWord(RadarTriples[i], 3));
+        }
+    }
+};
+
+const Signatures g_signatures;
+constexpr uint64_t kGpsWord = SignatureWord(kGpsSignature, kWindowBytes);
+
+bool EndsTriple(uint64_t word) {
+    const uint32_t last3 = static_cast<uint32_t>(word & 0xFFFFFF);
+    for (uint32_t triple : g_signatures.triples) {
+        if (last3 == triple) return true;
+    }
+    return false;
+}
+
+// The word after a non-zero byte b. A signature's bytes are never zero, so one can only end
+// at b when the bytes before it are really there.
+uint64_t Shift(uint64_t state, BYTE b) {
+    const uint64_t bytes = ((state << 8) | b) & kBytesMask;
+    uint64_t pairs = ((state & kPairMarks) << 1) & kPairMarks;
+    uint64_t triples = ((state & kTripleMarks) << 1) & kTripleMarks;
+    const BYTE ends = g_signatures.ends[b];
+    if (ends & ENDS_PAIR && (state & 0xFF) == kRadarLead) pairs |= uint64_t{1} << kPairShift;
+    if (ends & ENDS_TRIPLE && EndsTriple(bytes)) triples |= uint64_t{1} << kTripleShift;
+    return bytes | pairs | triples;
+}
+
+// A zero byte is tested on its own call and then overwritten, so it only matters on a full
+// window, whose oldest byte it pushes out, and the marks that began there with it.
+uint64_t ShiftZero(uint64_t state) {
+    if ((state & kOldestByte) == 0) return state;
+    return (state & ~kOldestByte) & ~(uint64_t{1} << (kPairShift + 4)) &
+           ~(uint64_t{1} << (kTripleShift + 3));
+}
+
+int Verdict(uint64_t state) {
+    if ((state & kBytesMask) == kGpsWord) return PORT_GPS;
+    return (state & (kPairMarks | kTripleMarks)) != 0 ? PORT_RADAR : 0;
+}
+
+// One word per port, never reset, on a cache line of its own so that readers of different
+// ports do not slow each other down. A port has one reader at a time, and a reader is ended
+// (its thread joined) before the port is opened again with the next, so each word has one
+// user at a time and every handover is ordered by the join: no lock is needed on the way.
+struct alignas(64) PortWindow {
+    uint64_t state;
+};
+
+PortWindow g_portWindows[kPortCount];
+
 }  // namespace
 
 int ClassifyWindowByte(ByteWindow* window, BYTE b) {
@@ -95,12 +170,9 @@ int ClassifyWindowByte(ByteWindow* window, BYTE b) {
 
 int ClassifyPortByte(int portIndex, BYTE b) {
     if (portIndex < 0 || portIndex >= kPortCount) return 0;
-    GuardedWindow& guarded = g_portWindows[portIndex];
-    while (guarded.busy.test_and_set(std::memory_order_acquire)) {
-    }
-    int type = ClassifyWindowByte(&guarded.window, b);
-    guarded.busy.clear(std::memory_order_release);
-    return type;
+    uint64_t& state = g_portWindows[portIndex].state;
+    state = b != 0 ? Shift(state, b) : ShiftZero(state);
+    return Verdict(state);
 }
 
 // A channel without a window of its own (null, or a port index outside 0 to 9) could never
