@@ -78,16 +78,19 @@ bool HasRadarTriple(const ByteWindow& window, int n) {
 //
 // One 64-bit word per port: bits 0-47 hold the window's non-zero bytes, newest in the low
 // byte (a zero byte is never kept, as in the byte string); bits 48-52 mark the ages (0 the
-// newest byte) at which a radar pair ends, bits 53-56 those at which a triple ends. A pair
-// ending at age 4 or a triple at age 3 starts at the oldest byte, so a mark is dropped with
-// the byte that begins it. Each byte then costs a shift, and only the few bytes that can end
-// a signature look any further.
+// newest byte) at which a radar pair ends, bits 54-57 those at which a triple ends, with a
+// bit between so that one shift ages both. A pair ending at age 4 or a triple at age 3
+// starts at the oldest byte, so a mark is dropped with the byte that begins it. Each byte then
+// costs a few shifts, and only the few bytes that can end a signature look any further.
 
 constexpr int kPairShift = 48;
-constexpr int kTripleShift = 53;
+constexpr int kTripleShift = 54;
 constexpr uint64_t kBytesMask = (uint64_t{1} << kPairShift) - 1;
 constexpr uint64_t kPairMarks = uint64_t{0x1F} << kPairShift;
 constexpr uint64_t kTripleMarks = uint64_t{0x0F} << kTripleShift;
+// Where the marks of older ages land after one shift; the newest age is set afresh.
+constexpr uint64_t kAgedMarks =
+    (kPairMarks | kTripleMarks) & ~(uint64_t{1} << kPairShift) & ~(uint64_t{1} << kTripleShift);
 constexpr uint64_t kOldestByte = uint64_t{0xFF} << 40;
 
 // What a received byte can complete.
@@ -127,12 +130,11 @@ bool EndsTriple(uint64_t word) {
 // at b when the bytes before it are really there.
 uint64_t Shift(uint64_t state, BYTE b) {
     const uint64_t bytes = ((state << 8) | b) & kBytesMask;
-    uint64_t pairs = ((state & kPairMarks) << 1) & kPairMarks;
-    uint64_t triples = ((state & kTripleMarks) << 1) & kTripleMarks;
+    uint64_t marks = (state << 1) & kAgedMarks;
     const BYTE ends = g_signatures.ends[b];
-    if (ends & ENDS_PAIR && (state & 0xFF) == kRadarLead) pairs |= uint64_t{1} << kPairShift;
-    if (ends & ENDS_TRIPLE && EndsTriple(bytes)) triples |= uint64_t{1} << kTripleShift;
-    return bytes | pairs | triples;
+    if (ends & ENDS_PAIR && (state & 0xFF) == kRadarLead) marks |= uint64_t{1} << kPairShift;
+    if (ends & ENDS_TRIPLE && EndsTriple(bytes)) marks |= uint64_t{1} << kTripleShift;
+    return bytes | marks;
 }
 
 // A zero byte is tested on its own call and then overwritten, so it only matters on a full
