@@ -76,31 +76,46 @@ bool HasRadarTriple(const ByteWindow& window, int n) {
 
 // ---- The per-port windows, kept as incremental state ----
 //
-// One 64-bit word per port: bits 0-47 hold the window's non-zero bytes, newest in the low
-// byte (a zero byte is never kept, as in the byte string); bits 48-52 mark the ages (0 the
-// newest byte) at which a radar pair ends, bits 54-57 those at which a triple ends, with a
-// bit between so that one shift ages both. A pair ending at age 4 or a triple at age 3
-// starts at the oldest byte, so a mark is dropped with the byte that begins it. Each byte then
-// costs a few shifts, and only the few bytes that can end a signature look any further.
+// One 64-bit word per port: six lanes of ten bits, the newest byte's lane at bits 4-13 and
+// the oldest at bits 54-63. A lane holds a byte (a zero byte is never kept, as in the byte
+// string), a bit set when a radar pair starts at that byte and one when a triple does. A new
+// byte shifts the word by one lane, so the oldest lane falls off the top together with the
+// marks of the signatures it began: a byte then costs a shift and an or on the way to the
+// next byte, and only a byte after 0xAA or one that can end a triple looks any further.
 
-constexpr int kPairShift = 48;
-constexpr int kTripleShift = 54;
-constexpr uint64_t kBytesMask = (uint64_t{1} << kPairShift) - 1;
-constexpr uint64_t kPairMarks = uint64_t{0x1F} << kPairShift;
-constexpr uint64_t kTripleMarks = uint64_t{0x0F} << kTripleShift;
-// Where the marks of older ages land after one shift; the newest age is set afresh.
-constexpr uint64_t kAgedMarks =
-    (kPairMarks | kTripleMarks) & ~(uint64_t{1} << kPairShift) & ~(uint64_t{1} << kTripleShift);
-constexpr uint64_t kOldestByte = uint64_t{0xFF} << 40;
+constexpr int kLaneBits = 10;
+constexpr int kLaneBase = 4;
+constexpr uint64_t kPairFlag = uint64_t{1} << 8;
+constexpr uint64_t kTripleFlag = uint64_t{1} << 9;
+
+constexpr uint64_t Lane(int age, uint64_t value) {
+    return value << (kLaneBase + kLaneBits * age);
+}
+
+constexpr uint64_t EveryLane(uint64_t value) {
+    uint64_t word = 0;
+    for (int age = 0; age < kWindowBytes; ++age) word |= Lane(age, value);
+    return word;
+}
+
+constexpr uint64_t kBytes = EveryLane(0xFF);
+constexpr uint64_t kMarks = EveryLane(kPairFlag | kTripleFlag);
+constexpr uint64_t kOldestLane = Lane(kWindowBytes - 1, 0x3FF);
+
+constexpr uint64_t GpsWord() {
+    uint64_t word = 0;
+    for (int i = 0; i < kWindowBytes; ++i) word |= Lane(kWindowBytes - 1 - i, kGpsSignature[i]);
+    return word;
+}
+
+constexpr uint64_t kGpsWord = GpsWord();
+
+BYTE ByteAt(uint64_t word, int age) {
+    return static_cast<BYTE>(word >> (kLaneBase + kLaneBits * age));
+}
 
 // What a received byte can complete.
 enum : BYTE { ENDS_PAIR = 1, ENDS_TRIPLE = 2 };
-
-constexpr uint64_t SignatureWord(const BYTE* bytes, int count) {
-    uint64_t word = 0;
-    for (int i = 0; i < count; ++i) word = word << 8 | bytes[i];
-    return word;
-}
 
 struct Signatures {
     std::array<BYTE, 256> ends{};
@@ -110,44 +125,50 @@ struct Signatures {
         for (BYTE command : RadarCommandBytes) ends[command] |= ENDS_PAIR;
         for (size_t i = 0; i < triples.size(); ++i) {
             ends[RadarTriples[i][2]] |= ENDS_TRIPLE;
-            triples[i] = static_cast<uint32_t>(SignatureWord(RadarTriples[i], 3));
+            triples[i] = static_cast<uint32_t>(RadarTriples[i][0] << 16 | RadarTriples[i][1] << 8 |
+                                               RadarTriples[i][2]);
         }
     }
 };
 
 const Signatures g_signatures;
-constexpr uint64_t kGpsWord = SignatureWord(kGpsSignature, kWindowBytes);
 
 bool EndsTriple(uint64_t word) {
-    const uint32_t last3 = static_cast<uint32_t>(word & 0xFFFFFF);
+    const uint32_t last3 =
+        static_cast<uint32_t>(ByteAt(word, 2) << 16 | ByteAt(word, 1) << 8 | ByteAt(word, 0));
     for (uint32_t triple : g_signatures.triples) {
         if (last3 == triple) return true;
     }
     return false;
 }
 
+// The marks a byte sets, on the lane of the signature's first byte, when it follows 0xAA or
+// can end a triple. word already holds the byte.
+uint64_t NewMarks(uint64_t word) {
+    const BYTE ends = g_signatures.ends[ByteAt(word, 0)];
+    uint64_t marks = 0;
+    if (ends & ENDS_PAIR && ByteAt(word, 1) == kRadarLead) marks |= Lane(1, kPairFlag);
+    if (ends & ENDS_TRIPLE && EndsTriple(word)) marks |= Lane(2, kTripleFlag);
+    return marks;
+}
+
 // The word after a non-zero byte b. A signature's bytes are never zero, so one can only end
 // at b when the bytes before it are really there.
 uint64_t Shift(uint64_t state, BYTE b) {
-    const uint64_t bytes = ((state << 8) | b) & kBytesMask;
-    uint64_t marks = (state << 1) & kAgedMarks;
-    const BYTE ends = g_signatures.ends[b];
-    if (ends & ENDS_PAIR && (state & 0xFF) == kRadarLead) marks |= uint64_t{1} << kPairShift;
-    if (ends & ENDS_TRIPLE && EndsTriple(bytes)) marks |= uint64_t{1} << kTripleShift;
-    return bytes | marks;
+    const uint64_t word = state << kLaneBits | Lane(0, b);
+    if (ByteAt(state, 0) != kRadarLead && (g_signatures.ends[b] & ENDS_TRIPLE) == 0) return word;
+    return word | NewMarks(word);
 }
 
 // A zero byte is tested on its own call and then overwritten, so it only matters on a full
 // window, whose oldest byte it pushes out, and the marks that began there with it.
 uint64_t ShiftZero(uint64_t state) {
-    if ((state & kOldestByte) == 0) return state;
-    return (state & ~kOldestByte) & ~(uint64_t{1} << (kPairShift + 4)) &
-           ~(uint64_t{1} << (kTripleShift + 3));
+    return state & ~kOldestLane;
 }
 
 int Verdict(uint64_t state) {
-    if ((state & kBytesMask) == kGpsWord) return PORT_GPS;
-    return (state & (kPairMarks | kTripleMarks)) != 0 ? PORT_RADAR : 0;
+    if ((state & kBytes) == kGpsWord) return PORT_GPS;
+    return (state & kMarks) != 0 ? PORT_RADAR : 0;
 }
 
 // One word per port, never reset, on a cache line of its own so that readers of different
