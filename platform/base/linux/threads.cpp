@@ -158,6 +158,9 @@ class ThreadObject : public Waitable {
   public:
     explicit ThreadObject(std::shared_ptr<ThreadState> s) : state(std::move(s)) {}
     int WaitFd() const override { return state->doneFd; }
+    // The descriptor says the thread is done; the acquire load of finished also orders
+    // everything the thread wrote before it before what the waiter does next.
+    bool Acquire() override { return state->finished.load(std::memory_order_acquire); }
     const std::shared_ptr<ThreadState> state;
 };
 
