@@ -31,6 +31,7 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 DWORD GetThreadId(HANDLE thread);
 DWORD GetCurrentThreadId();
+DWORD GetCurrentProcessId();
 // Waits for a thread or an event.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 

@@ -421,6 +421,10 @@ DWORD GetCurrentThreadId() {
     return platform::detail::Self().id;
 }
 
+DWORD GetCurrentProcessId() {
+    return static_cast<DWORD>(getpid());
+}
+
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     auto object = LookupHandleAs<platform::detail::Waitable>(handle);
     if (!object) {
