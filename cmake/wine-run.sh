@@ -81,5 +81,5 @@ status=0
 "$wine_bin" "$program" "$@" || status=$?
 "$wineserver_bin" -k 2>/dev/null || true
 "$wineserver_bin" -w 2>/dev/null || true
-"$wine_bin" "$program" "$@" || status=$?
+rm -rf "$work"
 exit $status
