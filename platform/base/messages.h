@@ -5,6 +5,10 @@
 // platform clock, which tests can replace (platform::UseManualClock).
 #pragma once
 
+#ifdef _WIN32
+#include "platform/base/windows/win32.h"
+#else
+
 #include "platform/base/types.h"
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
@@ -131,3 +135,5 @@ void UseRealClock();
 void AdvanceClock(DWORD milliseconds);
 
 }  // namespace platform
+
+#endif  // _WIN32
