@@ -1,17 +1,13 @@
-// Framing throughput per mode (reads fed from memory through the framing step) and the time
-// StopReader takes for ten idle readers on pseudo-terminals.
+// Framing throughput per mode (reads fed from memory through the framing step). Stopping
+// readers is timed where users meet it, in probe_bench's stop of a scan receiving data.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "serial/channel.h"
 #include "serial/framing.h"
-#include "support/registered_ptys.h"
-#include "support/test_support.h"
 
 namespace {
 
@@ -96,34 +92,6 @@ void BM_Framing(benchmark::State& bench) {
     ReleaseChannel(&channel);
 }
 BENCHMARK(BM_Framing)->DenseRange(0, 6);
-
-void BM_StopTenIdleReaders(benchmark::State& bench) {
-    static testsupport::RegisteredPtys ports(10);
-    std::vector<SerialChannel> channels(10);
-    for (int i = 0; i < 10; ++i) {
-        SerialChannel& c = channels[static_cast<size_t>(i)];
-        std::memset(&c, 0, sizeof c);
-        InitChannel(&c);
-        c.framed = 0;
-        c.recordSize = 1;
-        c.sleepAfterDataMs = 0;
-        c.sleepIdleMs = 100;
-        if (!OpenChannel(&c, nullptr, i, 4800, u"NONE", 8, 1)) {
-            bench.SkipWithError("cannot open the pseudo-terminal ports");
-            return;
-        }
-    }
-    for (auto _ : bench) {
-        for (SerialChannel& c : channels) StartReader(&c);
-        Sleep(20);  // let every reader reach its idle sleep
-        const auto begin = std::chrono::steady_clock::now();
-        for (SerialChannel& c : channels) StopReader(&c);
-        const auto end = std::chrono::steady_clock::now();
-        bench.SetIterationTime(std::chrono::duration<double>(end - begin).count());
-    }
-    for (SerialChannel& c : channels) ReleaseChannel(&c);
-}
-BENCHMARK(BM_StopTenIdleReaders)->UseManualTime()->Iterations(30)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

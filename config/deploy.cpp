@@ -112,17 +112,10 @@ bool RefuseFile(Deployment& d, int code) {
     return true;
 }
 
+// A missing or unreadable file is no refusal here: each write reports it on its own line.
 int FileRefusal(LPCWSTR path) {
-    switch (platform::CheckFileForRewrite(path)) {
-        case platform::RewriteRefusal::NotRegularFile:
-            return PROFILE_E_NOT_FILE;
-        case platform::RewriteRefusal::ReadOnly:
-            return PROFILE_E_READ_ONLY;
-        case platform::RewriteRefusal::ForeignOwner:
-            return PROFILE_E_OWNER;
-        default:
-            return PROFILE_OK;
-    }
+    const int code = ProfileFileRefusal(path);
+    return code == PROFILE_E_OPEN ? PROFILE_OK : code;
 }
 
 void DeployAll(Deployment& d, FirstPortQuery firstPort, NextPortQuery nextPort) {

@@ -221,21 +221,6 @@ int ReplaceWithCopy(FILE* copy, LPCWSTR tempPath, LPCWSTR target) {
     return MoveFileExW(tempPath, target, flags) ? PROFILE_OK : PROFILE_E_REPLACE;
 }
 
-int CheckRewritable(LPCWSTR path) {
-    switch (platform::CheckFileForRewrite(path)) {
-        case platform::RewriteRefusal::None:
-            return PROFILE_OK;
-        case platform::RewriteRefusal::NotRegularFile:
-            return PROFILE_E_NOT_FILE;
-        case platform::RewriteRefusal::ReadOnly:
-            return PROFILE_E_READ_ONLY;
-        case platform::RewriteRefusal::ForeignOwner:
-            return PROFILE_E_OWNER;
-        default:
-            return PROFILE_E_OPEN;
-    }
-}
-
 // A new private copy at tempPath. Whatever is in the way is removed first (a link itself,
 // never what it leads to); a directory stays and fails the creation.
 FILE* CreateCopy(LPCWSTR tempPath) {
@@ -272,7 +257,7 @@ int WriteProfileValue(LPCWSTR path, LPCWSTR section, LPCWSTR key, const void* va
     const std::basic_string<WCHAR> entry = ComposeEntry(key, value, type);
     if (entry.empty()) return PROFILE_E_ENTRY_LINE;
 
-    int rc = CheckRewritable(path);
+    int rc = ProfileFileRefusal(path);
     if (rc != PROFILE_OK) return rc;
 
     WCHAR tempPath[MAX_PATH];
@@ -290,4 +275,19 @@ int WriteProfileValue(LPCWSTR path, LPCWSTR section, LPCWSTR key, const void* va
     if (rc != PROFILE_OK && platform::PathNamesStream(tempPath, out)) DeleteFileW(tempPath);
     fclose(out);
     return rc;
+}
+
+int ProfileFileRefusal(LPCWSTR path) {
+    switch (platform::CheckFileForRewrite(path)) {
+        case platform::RewriteRefusal::None:
+            return PROFILE_OK;
+        case platform::RewriteRefusal::NotRegularFile:
+            return PROFILE_E_NOT_FILE;
+        case platform::RewriteRefusal::ReadOnly:
+            return PROFILE_E_READ_ONLY;
+        case platform::RewriteRefusal::ForeignOwner:
+            return PROFILE_E_OWNER;
+        default:
+            return PROFILE_E_OPEN;
+    }
 }

@@ -58,3 +58,7 @@ int ReadProfileValue(LPCWSTR path, LPCWSTR section, LPCWSTR key, void* result, i
 // superuser, its owner). Only a regular file that this process may write is rewritten:
 // PROFILE_E_NOT_FILE, PROFILE_E_READ_ONLY and PROFILE_E_OWNER refuse the others.
 int WriteProfileValue(LPCWSTR path, LPCWSTR section, LPCWSTR key, const void* value, int type);
+
+// Whether the file may be rewritten, without opening it: PROFILE_OK, PROFILE_E_OPEN for a
+// file that is missing or cannot be examined, or the refusal that WriteProfileValue gives.
+int ProfileFileRefusal(LPCWSTR path);

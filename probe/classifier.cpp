@@ -1,6 +1,7 @@
 #include "probe/classifier.h"
 
-#include <atomic>
+#include <array>
+#include <cstdint>
 
 #include "probe/port_scan.h"
 #include "probe/port_state.h"
@@ -20,17 +21,7 @@ constexpr int kPortCount = 10;
 constexpr BYTE kRadarLead = 0xAA;
 constexpr BYTE kGpsSignature[kWindowBytes] = {0x24, 0x47, 0x50, 0x52, 0x4D, 0x43};  // "$GPRMC"
 
-// One window per port, never reset. Only the port's current reader touches its window,
-// but a port can be reopened with a new reader while an old one is being ended, so each
-// window has a guard of its own; it is held for a few instructions and never across a
-// platform call, so a reader can never be ended while holding it. Each window has a cache
-// line of its own, so that readers of different ports do not slow each other down.
-struct alignas(64) GuardedWindow {
-    std::atomic_flag busy;
-    ByteWindow window;
-};
-
-GuardedWindow g_portWindows[kPortCount];
+// ---- The window as a byte string, for callers that hold a ByteWindow of their own ----
 
 int FillCount(const ByteWindow& window) {
     int k = 0;
@@ -83,6 +74,113 @@ bool HasRadarTriple(const ByteWindow& window, int n) {
     return false;
 }
 
+// ---- The per-port windows, kept as incremental state ----
+//
+// One 64-bit word per port: six lanes of ten bits, the newest byte's lane at bits 4-13 and
+// the oldest at bits 54-63. A lane holds a byte (a zero byte is never kept, as in the byte
+// string), a bit set when a radar pair starts at that byte and one when a triple does. A new
+// byte shifts the word by one lane, so the oldest lane falls off the top together with the
+// marks of the signatures it began: a byte then costs a shift and an or on the way to the
+// next byte, and only a byte after 0xAA or one that can end a triple looks any further.
+
+constexpr int kLaneBits = 10;
+constexpr int kLaneBase = 4;
+constexpr uint64_t kPairFlag = uint64_t{1} << 8;
+constexpr uint64_t kTripleFlag = uint64_t{1} << 9;
+
+constexpr uint64_t Lane(int age, uint64_t value) {
+    return value << (kLaneBase + kLaneBits * age);
+}
+
+constexpr uint64_t EveryLane(uint64_t value) {
+    uint64_t word = 0;
+    for (int age = 0; age < kWindowBytes; ++age) word |= Lane(age, value);
+    return word;
+}
+
+constexpr uint64_t kBytes = EveryLane(0xFF);
+constexpr uint64_t kMarks = EveryLane(kPairFlag | kTripleFlag);
+constexpr uint64_t kOldestLane = Lane(kWindowBytes - 1, 0x3FF);
+
+constexpr uint64_t GpsWord() {
+    uint64_t word = 0;
+    for (int i = 0; i < kWindowBytes; ++i) word |= Lane(kWindowBytes - 1 - i, kGpsSignature[i]);
+    return word;
+}
+
+constexpr uint64_t kGpsWord = GpsWord();
+
+BYTE ByteAt(uint64_t word, int age) {
+    return static_cast<BYTE>(word >> (kLaneBase + kLaneBits * age));
+}
+
+// What a received byte can complete.
+enum : BYTE { ENDS_PAIR = 1, ENDS_TRIPLE = 2 };
+
+struct Signatures {
+    std::array<BYTE, 256> ends{};
+    std::array<uint32_t, 6> triples{};
+
+    Signatures() {
+        for (BYTE command : RadarCommandBytes) ends[command] |= ENDS_PAIR;
+        for (size_t i = 0; i < triples.size(); ++i) {
+            ends[RadarTriples[i][2]] |= ENDS_TRIPLE;
+            triples[i] = static_cast<uint32_t>(RadarTriples[i][0] << 16 | RadarTriples[i][1] << 8 |
+                                               RadarTriples[i][2]);
+        }
+    }
+};
+
+const Signatures g_signatures;
+
+bool EndsTriple(uint64_t word) {
+    const uint32_t last3 =
+        static_cast<uint32_t>(ByteAt(word, 2) << 16 | ByteAt(word, 1) << 8 | ByteAt(word, 0));
+    for (uint32_t triple : g_signatures.triples) {
+        if (last3 == triple) return true;
+    }
+    return false;
+}
+
+// The marks a byte sets, on the lane of the signature's first byte, when it follows 0xAA or
+// can end a triple. word already holds the byte.
+uint64_t NewMarks(uint64_t word) {
+    const BYTE ends = g_signatures.ends[ByteAt(word, 0)];
+    uint64_t marks = 0;
+    if (ends & ENDS_PAIR && ByteAt(word, 1) == kRadarLead) marks |= Lane(1, kPairFlag);
+    if (ends & ENDS_TRIPLE && EndsTriple(word)) marks |= Lane(2, kTripleFlag);
+    return marks;
+}
+
+// The word after a non-zero byte b. A signature's bytes are never zero, so one can only end
+// at b when the bytes before it are really there.
+uint64_t Shift(uint64_t state, BYTE b) {
+    const uint64_t word = state << kLaneBits | Lane(0, b);
+    if (ByteAt(state, 0) != kRadarLead && (g_signatures.ends[b] & ENDS_TRIPLE) == 0) return word;
+    return word | NewMarks(word);
+}
+
+// A zero byte is tested on its own call and then overwritten, so it only matters on a full
+// window, whose oldest byte it pushes out, and the marks that began there with it.
+uint64_t ShiftZero(uint64_t state) {
+    return state & ~kOldestLane;
+}
+
+int Verdict(uint64_t state) {
+    if ((state & kBytes) == kGpsWord) return PORT_GPS;
+    return (state & kMarks) != 0 ? PORT_RADAR : 0;
+}
+
+// One word per port, never reset, on a cache line of its own so that readers of different
+// ports do not slow each other down. A port has one reader at a time, and a reader is ended
+// (its thread joined) before the port is opened again with the next, so each word has one
+// user at a time and every handover is ordered by the join: no lock is needed on the way.
+struct alignas(64) PortWindow {
+    uint64_t state;
+};
+
+PortWindow g_portWindows[kPortCount];
+
 }  // namespace
 
 int ClassifyWindowByte(ByteWindow* window, BYTE b) {
@@ -95,12 +193,9 @@ int ClassifyWindowByte(ByteWindow* window, BYTE b) {
 
 int ClassifyPortByte(int portIndex, BYTE b) {
     if (portIndex < 0 || portIndex >= kPortCount) return 0;
-    GuardedWindow& guarded = g_portWindows[portIndex];
-    while (guarded.busy.test_and_set(std::memory_order_acquire)) {
-    }
-    int type = ClassifyWindowByte(&guarded.window, b);
-    guarded.busy.clear(std::memory_order_release);
-    return type;
+    uint64_t& state = g_portWindows[portIndex].state;
+    state = b != 0 ? Shift(state, b) : ShiftZero(state);
+    return Verdict(state);
 }
 
 // A channel without a window of its own (null, or a port index outside 0 to 9) could never

@@ -22,7 +22,8 @@ int ClassifyWindowByte(ByteWindow* window, BYTE b);
 
 // The same on the process-wide window of one port (0 to 9). Each port has its own window,
 // so that a signature only counts when all its bytes came from that port. Returns 0 for an
-// index outside 0 to 9.
+// index outside 0 to 9. Calls for one port must not overlap, as they never do in the scan,
+// which ends a port's reader before it starts the next; calls for different ports may.
 int ClassifyPortByte(int portIndex, BYTE b);
 
 // Frame callback of every scan channel: classifies the first byte on the window of the

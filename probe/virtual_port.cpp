@@ -17,22 +17,22 @@ DWORD StringBytes(const WCHAR* s) {
     return static_cast<DWORD>((wcslen(s) + 1) * sizeof(WCHAR));
 }
 
-// Failures of the value writes are not reported: the trial's outcome rests on the walk and
-// on whether the device manager can load the driver.
-void WriteDriverValues(HKEY key, int index) {
+// True when all four values were written.
+bool WriteDriverValues(HKEY key, int index) {
     WCHAR dll[MAX_PATH] = {};
     ModuleFilePath(dll, MAX_PATH, nullptr, VirtualPortDriver);
     const WCHAR prefix[] = TEXT("COM");
     const DWORD order = 0;
     const DWORD deviceIndex = static_cast<DWORD>(index);
-    RegSetValueExW(key, TEXT("Dll"), 0, REG_SZ, reinterpret_cast<const BYTE*>(dll),
-                   StringBytes(dll));
-    RegSetValueExW(key, TEXT("Prefix"), 0, REG_SZ, reinterpret_cast<const BYTE*>(prefix),
-                   StringBytes(prefix));
-    RegSetValueExW(key, TEXT("Order"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&order),
-                   sizeof(order));
-    RegSetValueExW(key, TEXT("Index"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&deviceIndex),
-                   sizeof(deviceIndex));
+    return RegSetValueExW(key, TEXT("Dll"), 0, REG_SZ, reinterpret_cast<const BYTE*>(dll),
+                          StringBytes(dll)) == ERROR_SUCCESS &&
+           RegSetValueExW(key, TEXT("Prefix"), 0, REG_SZ, reinterpret_cast<const BYTE*>(prefix),
+                          StringBytes(prefix)) == ERROR_SUCCESS &&
+           RegSetValueExW(key, TEXT("Order"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&order),
+                          sizeof(order)) == ERROR_SUCCESS &&
+           RegSetValueExW(key, TEXT("Index"), 0, REG_DWORD,
+                          reinterpret_cast<const BYTE*>(&deviceIndex),
+                          sizeof(deviceIndex)) == ERROR_SUCCESS;
 }
 
 // Opens or creates the key named by the first length characters of name below current.
@@ -63,9 +63,11 @@ int RegisterVirtualPort(HKEY root, LPCWSTR path, int index) {
         current = child;
         rest = slash + 1;
     } while (*rest != 0);
-    WriteDriverValues(current, index);
+    // A failed write fails the trial: the key could still hold the Dll of another
+    // installation, which ActivateDevice would then load and run.
+    bool written = WriteDriverValues(current, index);
     RegCloseKey(current);
-    return 1;
+    return written ? 1 : 0;
 }
 
 int TryVirtualPort(int index) {

@@ -5,6 +5,10 @@
 // platform clock, which tests can replace (platform::UseManualClock).
 #pragma once
 
+#ifdef _WIN32
+#include "platform/base/windows/win32.h"
+#else
+
 #include "platform/base/types.h"
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
@@ -104,6 +108,10 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR windowName);
 // Brings the window forward: it is redrawn and the user is alerted. The lowest bit of the
 // handle may be set (it then also names the window's owned windows).
 BOOL SetForegroundWindow(HWND window);
+// The id of the thread that made the window; processId (may be null) receives its process's.
+// Another process's threads have no ids here: for its window the process id stands for the
+// thread's, so that the result is not 0, which means failure.
+DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId);
 
 BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -127,3 +135,5 @@ void UseRealClock();
 void AdvanceClock(DWORD milliseconds);
 
 }  // namespace platform
+
+#endif  // _WIN32

@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <string>
 
+// The C runtime's and the shell's string functions; Windows has its own.
+#ifndef _WIN32
+
 size_t wcslen(const WCHAR* s) {
     const WCHAR* p = s;
     while (*p) ++p;
@@ -151,6 +154,8 @@ int lstrcmpiW(LPCWSTR a, LPCWSTR b) {
     return _wcsicmp(a ? a : u"", b ? b : u"");
 }
 
+#endif  // _WIN32
+
 namespace platform {
 namespace {
 
@@ -161,7 +166,8 @@ struct Conversion {
     int precision = -1;
 };
 
-void Pad(std::u16string& out, std::u16string_view body, const Conversion& conv, bool numeric) {
+void Pad(std::basic_string<WCHAR>& out, std::basic_string_view<WCHAR> body, const Conversion& conv,
+         bool numeric) {
     size_t width = conv.width > 0 ? static_cast<size_t>(conv.width) : 0;
     if (body.size() >= width) {
         out.append(body);
@@ -192,9 +198,9 @@ int ReadCount(const WCHAR*& p) {
     return count;
 }
 
-std::u16string Digits(unsigned long long value, unsigned base, bool upper) {
+std::basic_string<WCHAR> Digits(unsigned long long value, unsigned base, bool upper) {
     const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-    std::u16string text;
+    std::basic_string<WCHAR> text;
     do {
         text.insert(text.begin(), static_cast<char16_t>(digits[value % base]));
         value /= base;
@@ -204,7 +210,7 @@ std::u16string Digits(unsigned long long value, unsigned base, bool upper) {
 
 }  // namespace
 
-void AppendFormatV(std::u16string& out, LPCWSTR format, va_list args) {
+void AppendFormatV(std::basic_string<WCHAR>& out, LPCWSTR format, va_list args) {
     for (const WCHAR* p = format; *p; ++p) {
         if (*p != u'%') {
             out.push_back(*p);
@@ -243,7 +249,7 @@ void AppendFormatV(std::u16string& out, LPCWSTR format, va_list args) {
                                            : va_arg(args, int);
                 unsigned long long magnitude = v < 0 ? 0ull - static_cast<unsigned long long>(v)
                                                      : static_cast<unsigned long long>(v);
-                std::u16string body = Digits(magnitude, 10, false);
+                std::basic_string<WCHAR> body = Digits(magnitude, 10, false);
                 if (v < 0) body.insert(body.begin(), u'-');
                 Pad(out, body, conv, true);
                 break;
@@ -260,15 +266,15 @@ void AppendFormatV(std::u16string& out, LPCWSTR format, va_list args) {
             }
             case u'c': {
                 WCHAR c = static_cast<WCHAR>(va_arg(args, int));
-                Pad(out, std::u16string_view(&c, 1), conv, false);
+                Pad(out, std::basic_string_view<WCHAR>(&c, 1), conv, false);
                 break;
             }
             case u's': {
                 const WCHAR* s = va_arg(args, const WCHAR*);
-                if (!s) s = u"(null)";
+                if (!s) s = TEXT("(null)");
                 size_t n = conv.precision >= 0 ? wcsnlen(s, static_cast<size_t>(conv.precision))
                                                : wcslen(s);
-                Pad(out, std::u16string_view(s, n), conv, false);
+                Pad(out, std::basic_string_view<WCHAR>(s, n), conv, false);
                 break;
             }
             case u'%':
@@ -285,8 +291,8 @@ void AppendFormatV(std::u16string& out, LPCWSTR format, va_list args) {
     }
 }
 
-std::u16string Format(LPCWSTR format, ...) {
-    std::u16string out;
+std::basic_string<WCHAR> Format(LPCWSTR format, ...) {
+    std::basic_string<WCHAR> out;
     va_list args;
     va_start(args, format);
     AppendFormatV(out, format, args);
@@ -294,8 +300,8 @@ std::u16string Format(LPCWSTR format, ...) {
     return out;
 }
 
-std::u16string FromUtf8(std::string_view bytes) {
-    std::u16string out;
+std::basic_string<WCHAR> FromUtf8(std::string_view bytes) {
+    std::basic_string<WCHAR> out;
     out.reserve(bytes.size());
     size_t i = 0;
     auto escape = [&](size_t at) {
@@ -346,7 +352,7 @@ std::u16string FromUtf8(std::string_view bytes) {
     return out;
 }
 
-std::string ToUtf8(std::u16string_view text) {
+std::string ToUtf8(std::basic_string_view<WCHAR> text) {
     std::string out;
     out.reserve(text.size());
     auto put = [&](char32_t cp) {
@@ -385,9 +391,12 @@ std::string ToUtf8(std::u16string_view text) {
 
 }  // namespace platform
 
+// The strsafe.h functions; Windows has its own.
+#ifndef _WIN32
+
 namespace {
 
-HRESULT Store(LPWSTR dest, size_t cchDest, const std::u16string& text) {
+HRESULT Store(LPWSTR dest, size_t cchDest, const std::basic_string<WCHAR>& text) {
     size_t n = text.size();
     bool cut = n >= cchDest;
     if (cut) n = cchDest - 1;
@@ -404,7 +413,7 @@ HRESULT StringCchVPrintfW(LPWSTR dest, size_t cchDest, LPCWSTR format, va_list a
         dest[0] = 0;
         return STRSAFE_E_INVALID_PARAMETER;
     }
-    std::u16string text;
+    std::basic_string<WCHAR> text;
     platform::AppendFormatV(text, format, args);
     return Store(dest, cchDest, text);
 }
@@ -447,3 +456,5 @@ HRESULT StringCchLengthW(LPCWSTR s, size_t cchMax, size_t* length) {
     if (length) *length = n == cchMax ? 0 : n;
     return n == cchMax ? STRSAFE_E_INVALID_PARAMETER : S_OK;
 }
+
+#endif  // _WIN32

@@ -8,6 +8,10 @@
 
 #include "platform/base/types.h"
 
+#ifdef _WIN32
+#include "platform/base/windows/win32.h"
+#else
+
 size_t wcslen(const WCHAR* s);
 size_t wcsnlen(const WCHAR* s, size_t max);
 WCHAR* wcscpy(WCHAR* dst, const WCHAR* src);
@@ -43,16 +47,18 @@ HRESULT StringCchCopyW(LPWSTR dest, size_t cchDest, LPCWSTR src);
 HRESULT StringCchCatW(LPWSTR dest, size_t cchDest, LPCWSTR src);
 HRESULT StringCchLengthW(LPCWSTR s, size_t cchMax, size_t* length);
 
+#endif  // _WIN32
+
 namespace platform {
 
 // The formatter of StringCchPrintfW, appending to a growable string.
-void AppendFormatV(std::u16string& out, LPCWSTR format, va_list args);
-std::u16string Format(LPCWSTR format, ...);
+void AppendFormatV(std::basic_string<WCHAR>& out, LPCWSTR format, va_list args);
+std::basic_string<WCHAR> Format(LPCWSTR format, ...);
 
 // UTF-8 <-> UTF-16 at the host boundary. Bytes that are not valid UTF-8 become the lone
 // surrogates U+DC80..U+DCFF and turn back into the same bytes, so any byte string survives
 // a round trip. Other lone surrogates are written as U+FFFD.
-std::u16string FromUtf8(std::string_view bytes);
-std::string ToUtf8(std::u16string_view text);
+std::basic_string<WCHAR> FromUtf8(std::string_view bytes);
+std::string ToUtf8(std::basic_string_view<WCHAR> text);
 
 }  // namespace platform

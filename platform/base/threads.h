@@ -11,6 +11,10 @@
 // cannot be ended, and TerminateThread then waits for it.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/base/windows/win32.h"
+#else
+
 #include "platform/base/handles.h"
 #include "platform/base/types.h"
 
@@ -31,6 +35,7 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 DWORD GetThreadId(HANDLE thread);
 DWORD GetCurrentThreadId();
+DWORD GetCurrentProcessId();
 // Waits for a thread or an event.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 
@@ -58,3 +63,5 @@ VOID EnterCriticalSection(LPCRITICAL_SECTION section);
 BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section);
 VOID LeaveCriticalSection(LPCRITICAL_SECTION section);
 VOID DeleteCriticalSection(LPCRITICAL_SECTION section);
+
+#endif  // _WIN32

@@ -2,6 +2,10 @@
 // WCHAR is one UTF-16 code unit on every build; TEXT("...") makes a UTF-16 literal.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/base/windows/win32.h"
+#else
+
 #include <cstddef>
 #include <cstdint>
 
@@ -172,3 +176,5 @@ struct RECT {
 // Thread-local last error, as on Windows.
 DWORD GetLastError();
 void SetLastError(DWORD error);
+
+#endif  // _WIN32

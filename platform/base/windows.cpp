@@ -10,6 +10,7 @@
 #include "internal/classes.h"
 #include "internal/queues.h"
 #include "platform/base/detail/window_sockets.h"
+#include "platform/base/threads.h"
 
 namespace platform::detail {
 namespace {
@@ -77,6 +78,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     }
     auto record = std::make_shared<WindowRecord>();
     record->owner = ThisQueue();
+    record->ownerThread = GetCurrentThreadId();
     record->className = cls.lpszClassName;
     record->proc = cls.lpfnWndProc;
     record->classStyle = cls.style;
@@ -335,6 +337,25 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
     proxy->handle = NewHandle(table);
     table.windows.emplace(reinterpret_cast<uintptr_t>(proxy->handle), proxy);
     return proxy->handle;
+}
+
+DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId) {
+    auto record = FindWindowRecord(window);
+    if (!record) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (!record->remote) {
+        if (processId) *processId = GetCurrentProcessId();
+        return record->ownerThread;
+    }
+    DWORD process = WindowClassProcess(record->className);
+    if (process == 0) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);  // the other program has ended
+        return 0;
+    }
+    if (processId) *processId = process;
+    return process;
 }
 
 BOOL SetForegroundWindow(HWND window) {

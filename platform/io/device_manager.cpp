@@ -9,15 +9,23 @@
 // Prefix, Index and a DevicePath that exists becomes a device published under
 // Drivers\Active.
 // A key whose device is absent keeps its number but is not published, as a Windows CE
-// driver whose Init fails is not. Keys with a Dll are left to ActivateDevice.
+// driver whose Init fails is not. Nor is a key whose device is no serial port, the console
+// or some session's terminal, nor one that a process left behind when it died (its Owner
+// values name a process that is gone), nor one whose Index makes no name "<Prefix>0:" to
+// "<Prefix>9:" (said on stderr). Keys with a Dll are left to ActivateDevice.
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <set>
 
 #include "internal/device_discovery.h"
 #include "internal/device_table.h"
+#include "internal/registry_store.h"
 #include "internal/registry_values.h"
+#include "internal/tty_policy.h"
+#include "linux/process_identity.h"
+#include "platform/base/account.h"
 #include "platform/base/strings.h"
 #include "platform/io/devices.h"
 
@@ -34,6 +42,9 @@ struct BuiltInKey {
     DWORD index = 0;
     bool hasIndex = false;
     std::string devicePath;
+    bool hasOwner = false;  // written by a process for as long as it runs
+    DWORD ownerProcess = 0;
+    std::u16string ownerStart;
 };
 
 std::vector<BuiltInKey> ReadBuiltInKeys() {
@@ -46,6 +57,8 @@ std::vector<BuiltInKey> ReadBuiltInKeys() {
         k.prefix = QueryString(key, u"Prefix");
         k.hasIndex = QueryDword(key, u"Index", k.index);
         k.devicePath = ToUtf8(QueryString(key, u"DevicePath"));
+        k.hasOwner = QueryDword(key, u"OwnerProcess", k.ownerProcess);
+        k.ownerStart = QueryString(key, u"OwnerStart");
         RegCloseKey(key);
         keys.push_back(k);
     }
@@ -98,6 +111,15 @@ bool WriteNewKey(const BuiltInKey& k, const HostTty& tty) {
     return true;
 }
 
+constexpr DWORD kLastIndex = 9;  // device names have one digit
+
+// The first of COM1 to COM9 and then COM0 that no key holds, or kLastIndex + 1.
+DWORD FreeComIndex(const std::set<DWORD>& used) {
+    for (DWORD index : {1, 2, 3, 4, 5, 6, 7, 8, 9, 0})
+        if (!used.count(index)) return index;
+    return kLastIndex + 1;
+}
+
 // Gives every discovered tty that no key names a key with the lowest free COM number.
 void AddKeysForNewTtys(const std::vector<HostTty>& ttys, std::vector<BuiltInKey>& keys) {
     std::map<std::string, std::string> ttyOfById = TtysByIdName(ttys);
@@ -110,8 +132,8 @@ void AddKeysForNewTtys(const std::vector<HostTty>& ttys, std::vector<BuiltInKey>
     }
     for (const HostTty& tty : ttys) {
         if (named.count(tty.tty)) continue;
-        DWORD index = 1;
-        while (used.count(index)) ++index;
+        DWORD index = FreeComIndex(used);
+        if (index > kLastIndex) continue;  // all ten names taken
         BuiltInKey k;
         k.keyName = KeyNameFor(tty, keys);
         k.prefix = u"COM";
@@ -125,10 +147,41 @@ void AddKeysForNewTtys(const std::vector<HostTty>& ttys, std::vector<BuiltInKey>
     }
 }
 
+// A key that names a device but makes no device name is the user's mistake: said once
+// per start, on stderr.
+bool MakesDeviceName(const BuiltInKey& k) {
+    bool letters = std::all_of(k.prefix.begin(), k.prefix.end(), [](char16_t c) {
+        return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+    });
+    if (letters && k.index <= kLastIndex) return true;
+    const std::string prefix = ToUtf8(k.prefix);
+    platform::Note("Drivers\\BuiltIn\\" + ToUtf8(k.keyName) + ": Prefix \"" + prefix +
+                   "\" and Index " + std::to_string(k.index) + " make no device name " + prefix +
+                   "0: to " + prefix + "9:; the key is ignored");
+    return false;
+}
+
+// A key that a process marked as its own lives as long as that process: a pid with another
+// start time is a new process that merely got the number.
+bool OwnerAlive(const BuiltInKey& k) {
+    if (!k.hasOwner) return true;
+    std::string start = ProcessStartTime(static_cast<int>(k.ownerProcess));
+    return !start.empty() && FromUtf8(start) == k.ownerStart;
+}
+
+// Devices that are there and may be handed out: not the console nor a session's terminal.
+// A node that is no character device (only made-up device trees have those) is published
+// as before; it cannot be opened as a port.
+bool UsableDevice(const BuiltInKey& k) {
+    if (!DevicePresent(k.devicePath)) return false;
+    TtyVerdict verdict = JudgePath(HostDevicePath(k.devicePath));
+    return verdict == TtyVerdict::Serial || verdict == TtyVerdict::NotADevice;
+}
+
 void PublishBuiltInKeys(const std::vector<BuiltInKey>& keys) {
     for (const BuiltInKey& k : keys) {
         if (k.prefix.empty() || !k.hasIndex || k.devicePath.empty()) continue;
-        if (!DevicePresent(k.devicePath)) continue;
+        if (!MakesDeviceName(k) || !OwnerAlive(k) || !UsableDevice(k)) continue;
         Device d;
         d.name = k.prefix + FromUtf8(std::to_string(k.index)) + u":";
         d.kind = DeviceKind::Tty;
@@ -198,6 +251,7 @@ void Boot() {
 void platform::StartDeviceManager() {
     using namespace platform::detail;
     std::lock_guard<std::mutex> lock(bootMutex);
+    RegistryBatch batch;  // the keys of a start are written once, and not at all when unchanged
     for (const std::u16string& key : ForgetTtyDevices()) Unpublish(key);
     Boot();
 }

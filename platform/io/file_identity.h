@@ -10,7 +10,7 @@ namespace platform {
 
 // The file that path names in the end, symbolic links followed, as an absolute path in
 // Windows form; empty when the path cannot be followed to an existing file.
-std::u16string FinalPathName(LPCWSTR path);
+std::basic_string<WCHAR> FinalPathName(LPCWSTR path);
 
 // Gives the file `to` the access permissions of the file `from`. FALSE when either file
 // cannot be reached or the permissions cannot be set.

@@ -10,6 +10,10 @@
 #include "platform/base/handles.h"
 #include "platform/base/types.h"
 
+#ifdef _WIN32
+#include "platform/base/windows/win32.h"
+#else
+
 struct OVERLAPPED {
     ULONG_PTR Internal;
     ULONG_PTR InternalHigh;
@@ -57,11 +61,13 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 // Null name: the running program. Otherwise a library already loaded into the process.
 HMODULE GetModuleHandleW(LPCWSTR name);
 
+#endif  // _WIN32
+
 namespace platform {
 
 // Windows-form path to host path and back.
 std::string HostPath(LPCWSTR windowsPath);
-std::u16string WindowsPath(std::string_view hostPath);
+std::basic_string<WCHAR> WindowsPath(std::string_view hostPath);
 
 // Makes GetModuleFileNameW(null, ...) report this path; null restores the real one.
 void SetModuleFileNameForTesting(LPCWSTR path);

@@ -30,8 +30,8 @@ std::string HostPath(LPCWSTR windowsPath) {
     return path;
 }
 
-std::u16string WindowsPath(std::string_view hostPath) {
-    std::u16string path = FromUtf8(hostPath);
+std::basic_string<WCHAR> WindowsPath(std::string_view hostPath) {
+    std::basic_string<WCHAR> path = FromUtf8(hostPath);
     std::replace(path.begin(), path.end(), u'/', u'\\');
     return path;
 }

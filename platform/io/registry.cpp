@@ -1,6 +1,7 @@
 // The Reg* functions on the process's registry state (internal/registry_store.h). Every
 // call locks the store, brings it up to date with the file and resolves the key handle in
-// one place (WithKey); changes go through Mutate, which writes them to the file.
+// one place (WithKey); changes go through Mutate, which writes them to the file. Setting a
+// value to what it already is changes nothing and writes nothing.
 #include "platform/io/registry.h"
 
 #include <cstring>
@@ -208,6 +209,8 @@ LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* 
     if (name.size() > kMaxValueNameChars || !StorableName(name)) return ERROR_INVALID_PARAMETER;
     RegValue value{name, type, std::vector<BYTE>(data, data + size)};
     return WithKey(key, KEY_SET_VALUE, [&](Store& s, const std::u16string& folded, REGSAM) -> LONG {
+        const RegValue* now = FindValue(s.keys.at(folded), valueName);
+        if (now && now->type == type && now->data == value.data) return ERROR_SUCCESS;  // as is
         return Mutate(s, folded, [&](RegKeyMap& keys) {
             auto it = keys.find(folded);
             if (it == keys.end()) return ERROR_KEY_DELETED;  // another process removed it

@@ -8,6 +8,10 @@
 
 #include "platform/base/types.h"
 
+#ifdef _WIN32
+#include "platform/base/windows/win32.h"
+#else
+
 typedef DWORD REGSAM;
 
 #define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)0x80000000u)
@@ -55,3 +59,5 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR valueName);
 // Deletes a key that has no sub-keys.
 LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey);
 LONG RegCloseKey(HKEY key);
+
+#endif  // _WIN32

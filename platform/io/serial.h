@@ -7,6 +7,10 @@
 #include "platform/base/types.h"
 #include "platform/io/files.h"
 
+#ifdef _WIN32
+#include "platform/base/windows/win32.h"
+#else
+
 struct DCB {
     DWORD DCBlength;
     DWORD BaudRate;
@@ -124,3 +128,5 @@ BOOL WaitCommEvent(HANDLE port, LPDWORD eventMask, LPOVERLAPPED overlapped);
 BOOL ClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT status);
 BOOL PurgeComm(HANDLE port, DWORD flags);
 BOOL GetCommModemStatus(HANDLE port, LPDWORD modemStatus);
+
+#endif  // _WIN32

@@ -9,9 +9,22 @@
 #pragma once
 
 #include <cstdio>
+#include <cwchar>
 
 #include "platform/base/types.h"
 
+#ifdef _WIN32
+// The C runtime's own wide streams translate line ends and code pages; these keep the bytes,
+// and system code reaches them by the C runtime's names.
+namespace platform {
+FILE* OpenTextStream(LPCWSTR path, LPCWSTR mode);
+WCHAR* ReadTextStream(WCHAR* buffer, int count, FILE* stream);
+int WriteTextStream(const WCHAR* text, FILE* stream);
+}  // namespace platform
+#define _wfopen platform::OpenTextStream
+#define fgetws platform::ReadTextStream
+#define fputws platform::WriteTextStream
+#else
 // Modes "r", "w" and "wx" (a "b" or "t" before the "x" is accepted and changes nothing).
 // "r" never waits: a FIFO without a writer or a device reads as ended or failed. "wx"
 // creates a new file with access for its owner only, and fails when anything is there
@@ -22,4 +35,5 @@ FILE* _wfopen(LPCWSTR path, LPCWSTR mode);
 WCHAR* fgetws(WCHAR* buffer, int count, FILE* stream);
 // Returns a non-negative value on success, WEOF (-1) on error.
 int fputws(const WCHAR* text, FILE* stream);
+#endif  // _WIN32
 // feof and fclose are the C library's own.

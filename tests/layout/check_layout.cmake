@@ -5,10 +5,12 @@
 # - A platform layer (base < io < ui < app) includes no header of a layer above it.
 # - A layer's internal/ headers are included only from its own folder, its tests in
 #   tests/platform/<layer>/, and the few tests named below that link platform_<layer>_testing.
-# - System code (serial/ probe/ config/ ui/ lister/) includes no internal/, detail/ or linux/
-#   platform header and no operating-system header: only the C++ library and plain C headers.
+# - System code (serial/ probe/ config/ ui/ lister/) includes no internal/, detail/, linux/ or
+#   windows/ platform header and no operating-system header: only the C++ library and plain C
+#   headers.
 # - System code and the framework (platform/app/) spell wide text as WCHAR and TEXT(), never
-#   char16_t, u"", u'' or std::u16string, so that they build where WCHAR is wchar_t.
+#   char16_t, u"", u'' or std::u16string, so that they build where WCHAR is wchar_t, nor
+#   wchar_t, L"", L'' or std::wstring, so that they build where it is char16_t.
 cmake_minimum_required(VERSION 3.25)
 if(NOT ROOT)
   message(FATAL_ERROR "usage: cmake -DROOT=<source tree> -P check_layout.cmake")
@@ -54,7 +56,7 @@ macro(check_include kind path)
     endif()
   endif()
   if(is_system)
-    if("${path}" MATCHES "(^|/)(internal|detail|linux)/")
+    if("${path}" MATCHES "(^|/)(internal|detail|linux|windows)/")
       breach("system code includes the platform's own header ${path}")
     elseif("${kind}" STREQUAL "<" AND NOT "${path}" MATCHES "^[a-z_0-9]+$"
            AND NOT "${path}" IN_LIST c_headers)
@@ -92,7 +94,7 @@ foreach(rel IN LISTS files)
       check_include("${CMAKE_MATCH_1}" "${CMAKE_MATCH_2}")
     elseif(neutral)
       string(REGEX REPLACE "//.*" "" code "${line}")
-      if(code MATCHES "char16_t|u16string|(^|[^A-Za-z0-9_'\"])u['\"]")
+      if(code MATCHES "char16_t|u16string|wchar_t|wstring|(^|[^A-Za-z0-9_'\"])[uL]['\"]")
         string(REGEX MATCH "[a-z0-9_]+['\"]?$" what "${CMAKE_MATCH_0}")
         breach("${what}: wide text is WCHAR and TEXT()")
       endif()

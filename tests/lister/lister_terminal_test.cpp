@@ -7,7 +7,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,15 +45,18 @@ class ListerTerminal : public ::testing::Test {
                "\"\r\n\"FriendlyName\"=\"" + friendlyName + "\"\r\n\r\n";
     }
 
-    std::vector<std::string> Env() const {
+    // The listers of one runtime folder find each other; the default is the fixture's.
+    std::vector<std::string> Env(const std::string& runtimeFolder = "") const {
         return {"BELVANE_REGISTRY=" + dir.file("registry.reg"),
                 "BELVANE_SYSFS_ROOT=" + roots.path(), "BELVANE_DEV_ROOT=" + roots.path(),
-                "BELVANE_PROC_ROOT=" + roots.path()};
+                "BELVANE_PROC_ROOT=" + roots.path(),
+                "XDG_RUNTIME_DIR=" + (runtimeFolder.empty() ? runtime.path() : runtimeFolder)};
     }
 
     // A started lister, with its window on the screen.
-    std::unique_ptr<testsupport::TmuxSession> Start() {
-        auto session = std::make_unique<testsupport::TmuxSession>(LUMBRAPORTS_PATH, Env());
+    std::unique_ptr<testsupport::TmuxSession> Start(const std::string& runtimeFolder = "") {
+        auto session =
+            std::make_unique<testsupport::TmuxSession>(LUMBRAPORTS_PATH, Env(runtimeFolder));
         EXPECT_TRUE(session->WaitFor("LumbraPorts v1.0", kWaitMs)) << session->Screen();
         return session;
     }
@@ -65,6 +70,7 @@ class ListerTerminal : public ::testing::Test {
 
     testsupport::TempDir dir;
     testsupport::TempDir roots;  // empty device trees: only the registry names ports
+    testsupport::TempDir runtime;
     testsupport::PtyPair seven, two;
 };
 
@@ -150,9 +156,19 @@ TEST_F(ListerTerminal, SecondStartEndsAtOnceWithZeroAndBringsTheFirstForward) {
     auto first = Start();
     EXPECT_EQ(first->Format("#{window_bell_flag}"), "0");
 
-    testsupport::TmuxSession second(LUMBRAPORTS_PATH, Env());
-    EXPECT_EQ(ExitCode(second), 0);
+    // The shell keeps the pane, so that the line is read before the pane ends.
+    testsupport::TmuxSession second(std::string(LUMBRAPORTS_PATH) + "; echo \"exit=$?\"; sleep 60",
+                                    Env());
+    ASSERT_TRUE(second.WaitFor("exit=0", kWaitMs)) << second.Screen();
     EXPECT_EQ(second.Screen().find("LumbraPorts v1.0"), std::string::npos) << second.Screen();
+    // It names the first one's process.
+    std::smatch said;
+    std::string screen = second.Screen();
+    ASSERT_TRUE(std::regex_search(screen, said,
+                                  std::regex("LumbraPorts is already running as process (\\d+)")))
+        << screen;
+    EXPECT_EQ(std::filesystem::read_symlink("/proc/" + said[1].str() + "/exe"),
+              std::filesystem::canonical(LUMBRAPORTS_PATH));
 
     // Coming forward rings the first one's terminal.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
@@ -163,6 +179,20 @@ TEST_F(ListerTerminal, SecondStartEndsAtOnceWithZeroAndBringsTheFirstForward) {
     EXPECT_TRUE(first->Running());
     first->SendKeys("Enter");
     EXPECT_EQ(ExitCode(*first), 1);
+}
+
+// Listers of different runtime folders do not see each other: one running elsewhere on the
+// machine never stops this one.
+TEST_F(ListerTerminal, ListersOfDifferentRuntimeFoldersBothRun) {
+    testsupport::TempDir otherRuntime;
+    auto first = Start();
+    auto second = Start(otherRuntime.path());
+    EXPECT_TRUE(first->Running());
+    EXPECT_TRUE(second->Running());
+    for (auto* lister : {first.get(), second.get()}) {
+        lister->SendKeys("Enter");
+        EXPECT_EQ(ExitCode(*lister), 1);
+    }
 }
 
 }  // namespace

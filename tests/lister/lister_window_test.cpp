@@ -3,6 +3,7 @@
 #include "lister/lister_window.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -190,9 +191,12 @@ TEST_F(ListerWindow, EmptyRegistryShowsAnEmptyListAndNoMessage) {
     EXPECT_EQ(ExitCode(), 1);
 }
 
-TEST_F(ListerWindow, SecondStartBringsTheRunningWindowForwardAndEndsWithZero) {
+TEST_F(ListerWindow, SecondStartBringsTheRunningWindowForwardSaysWhereAndEndsWithZero) {
     HWND dialog = Start();
+    testing::internal::CaptureStderr();
     EXPECT_EQ(RunProgram(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "LumbraPorts is already running as process " + std::to_string(getpid()) + "\n");
     EXPECT_TRUE(WaitUntil([&] { return ForegroundRequests(dialog) == 1; }));
     EXPECT_EQ(WaitForDialog(0, dialog), nullptr) << "the second start shows nothing";
     EXPECT_FALSE(WaitForDialogEnd(dialog, 0));

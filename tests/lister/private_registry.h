@@ -55,4 +55,6 @@ class PrivateRegistryTest : public ::testing::Test {
     testsupport::ScopedEnv sysfs{"BELVANE_SYSFS_ROOT", dir.path().c_str()};
     testsupport::ScopedEnv dev{"BELVANE_DEV_ROOT", dir.path().c_str()};
     testsupport::ScopedEnv proc{"BELVANE_PROC_ROOT", dir.path().c_str()};
+    // A lister running elsewhere on the machine is not found from here.
+    testsupport::ScopedEnv runtime{"XDG_RUNTIME_DIR", dir.path().c_str()};
 };

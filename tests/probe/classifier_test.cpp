@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -160,6 +161,49 @@ TEST(ClassifierPorts, GpsRecognisedWhileAnotherPortStreamsRadarBytes) {
     EXPECT_EQ(gpsWrong, 0);
     EXPECT_GT(radarMarks, 0);
     EXPECT_EQ(radarWrong, 0);
+}
+
+// Ten readers at once, each port's bytes handed from one reader thread to the next in the
+// middle of signatures, as a reopened port does: every port reports, byte for byte, what
+// the plain window reports for the same bytes.
+TEST(ClassifierPorts, TenReadersWithHandoversMatchThePlainWindow) {
+    const std::string pieces[] = {"$GPRMC",
+                                  Bytes({0xAA, 0x00, 0x55}),
+                                  Bytes({0x03, 0xAB, 0xEE}),
+                                  Bytes({0x01, 0xD4, 0xAD}),
+                                  Bytes({0xAA, 0x80}),
+                                  ",noise\r\n"};
+    std::vector<std::string> streams(10);
+    for (int port = 0; port < 10; ++port) {
+        for (int i = 0; i < 6; ++i) ClassifyPortByte(port, 'x');  // may still report a signature
+        unsigned seed = 17u * static_cast<unsigned>(port + 1);
+        for (int i = 0; i < 3000; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            streams[port] += pieces[(seed >> 16) % 6];
+        }
+    }
+    std::vector<std::vector<int>> got(10);
+    std::vector<std::thread> ports;
+    for (int port = 0; port < 10; ++port) {
+        ports.emplace_back([&, port] {
+            const std::string& s = streams[port];
+            // Cuts at odd offsets fall inside signatures.
+            for (size_t begin = 0; begin < s.size(); begin += 4001) {
+                std::thread reader([&, begin] {
+                    for (size_t i = begin; i < std::min(s.size(), begin + 4001); ++i) {
+                        got[port].push_back(ClassifyPortByte(port, static_cast<BYTE>(s[i])));
+                    }
+                });
+                reader.join();
+            }
+        });
+    }
+    for (std::thread& t : ports) t.join();
+    for (int port = 0; port < 10; ++port) {
+        ByteWindow plain{};
+        Feed(&plain, "xxxxxx");
+        EXPECT_TRUE(got[port] == Feed(&plain, streams[port])) << port;
+    }
 }
 
 }  // namespace

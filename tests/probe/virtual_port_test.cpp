@@ -1,6 +1,7 @@
 #include "probe/virtual_port.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -143,6 +144,7 @@ TEST_F(VirtualPortTest, OverlongKeyNameFailsWithoutBeingCut) {
 TEST_F(VirtualPortTest, LoadableDriverMakesTheIndexFreeAndIsUnloaded) {
     testsupport::WriteFileBytes(dir_.file("Morvex.dll"),
                                 testsupport::ReadFileBytes(TEST_DRIVER_LIBRARY));
+    chmod(dir_.file("Morvex.dll").c_str(), 0644);  // drivers others may write are not run
     EXPECT_EQ(TryVirtualPort(6), PORT_VIRTUAL_FREE);
     EXPECT_LE(SubKeyCount(TEXT("Drivers\\Active")), 0) << "nothing left loaded";
     HANDLE port = CreateFileW(TEXT("COM6:"), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -154,6 +156,7 @@ TEST_F(VirtualPortTest, LoadableDriverMakesTheIndexFreeAndIsUnloaded) {
 TEST_F(VirtualPortTest, IndexWhoseNameIsTakenIsUnusable) {
     testsupport::WriteFileBytes(dir_.file("Morvex.dll"),
                                 testsupport::ReadFileBytes(TEST_DRIVER_LIBRARY));
+    chmod(dir_.file("Morvex.dll").c_str(), 0644);  // drivers others may write are not run
     ASSERT_EQ(TryVirtualPort(4), PORT_VIRTUAL_FREE);
     // Hold COM4 with a second driver instance, then try the index again.
     ASSERT_EQ(RegisterVirtualPort(HKEY_LOCAL_MACHINE, TEXT("Drivers\\BuiltIn\\Holder\\"), 4), 1);

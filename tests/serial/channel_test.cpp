@@ -382,7 +382,7 @@ TEST(ReaderLifecycle, TenSleepingReadersStopWithoutTermination) {
 
 TEST(ReaderLifecycle, ReaderEndingByItselfGivesUpItsHandle) {
     TestChannel t;
-    ASSERT_TRUE(t.Open(10));
+    ASSERT_TRUE(t.Open(7));
     ASSERT_TRUE(StartReader(&t.channel));
     std::atomic_ref<BOOL>(t.channel.stopRequested).store(1);
     while (Load(t.channel.readerThread) != nullptr) Sleep(1);
@@ -400,9 +400,9 @@ TEST(ReaderLifecycle, ReaderStuckInCallbackIsEndedWithTheLockFree) {
         entered = true;
         for (;;) Sleep(1000);
     };
-    ASSERT_TRUE(t.Open(11));
+    ASSERT_TRUE(t.Open(8));
     ASSERT_TRUE(serialtest::StartReaderAndWait(&t.channel));
-    Pty(11).Write("x");
+    Pty(8).Write("x");
     while (!entered) Sleep(1);
     const int before = serialtest::Terminations();
     StopReader(&t.channel);
@@ -411,7 +411,7 @@ TEST(ReaderLifecycle, ReaderStuckInCallbackIsEndedWithTheLockFree) {
     ASSERT_TRUE(TryEnterCriticalSection(&t.channel.lock));
     LeaveCriticalSection(&t.channel.lock);
     EXPECT_TRUE(WriteChannel(&t.channel, "after", 5));
-    EXPECT_EQ(Pty(11).Read(5, 5000), "after");
+    EXPECT_EQ(Pty(8).Read(5, 5000), "after");
 }
 
 TEST(ReaderLifecycle, ReaderBlockedSendingToTheStoppingThreadIsEnded) {

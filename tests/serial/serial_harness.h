@@ -65,7 +65,7 @@ HWND CreateRecordingWindow(Recorder* recorder);
 
 // Pseudo-terminals registered as COM0: to COM<kPorts-1>: in a temporary registry, set up
 // once per process before the first device is opened.
-constexpr int kPorts = 12;
+constexpr int kPorts = 10;  // device names have one digit
 testsupport::PtyPair& Pty(int index);
 void EnsurePorts();
 

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/base/account.h"
 #include "platform/io/linux/baud_rates.h"
 
 namespace testsupport {
@@ -124,6 +125,13 @@ void PtyPair::CloseMaster() {
         close(master_);
         master_ = -1;
     }
+}
+
+std::string TakeAccount() {
+    std::string text;
+    for (const std::string& line : platform::AccountLines()) text += line + "\n";
+    platform::ClearAccount();
+    return text;
 }
 
 std::string ReadFileBytes(const std::string& path) {

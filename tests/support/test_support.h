@@ -60,6 +60,9 @@ class PtyPair {
 };
 
 std::string ReadFileBytes(const std::string& path);
+
+// The platform's account of failures so far, a line each, and empties it.
+std::string TakeAccount();
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 
 }  // namespace testsupport

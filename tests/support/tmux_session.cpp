@@ -49,7 +49,12 @@ TmuxSession::TmuxSession(const std::string& command, const std::vector<std::stri
     socket_ = "belvane-test-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
     session_ = "t";
     std::string envs = " -e TERM=xterm-256color";
-    for (const auto& e : env) envs += " -e " + Quote(e);
+    bool ownRuntime = true;
+    for (const auto& e : env) {
+        envs += " -e " + Quote(e);
+        if (e.starts_with("XDG_RUNTIME_DIR=")) ownRuntime = false;
+    }
+    if (ownRuntime) envs += " -e " + Quote("XDG_RUNTIME_DIR=" + runtime_.path());
     // remain-on-exit keeps the pane after the program ends, so that its exit status and last
     // screen can be read; it is set before the session starts so that no exit is missed.
     Tmux(

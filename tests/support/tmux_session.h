@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"
+
 namespace testsupport {
 
 // The cell of caption on the first screen row that holds rowMarker (1 past the caption's
@@ -15,7 +17,9 @@ bool FindOnRow(const std::string& screen, const std::string& rowMarker, const st
 class TmuxSession {
   public:
     // Starts command (run by /bin/sh) in a detached session of width x height cells. env
-    // entries "NAME=value" are set for the command.
+    // entries "NAME=value" are set for the command. Unless env names one, the command has a
+    // runtime folder (XDG_RUNTIME_DIR) of its own, so that the windows of programs running
+    // elsewhere are not found from it.
     TmuxSession(const std::string& command, const std::vector<std::string>& env = {},
                 int width = 100, int height = 30);
     ~TmuxSession();
@@ -44,6 +48,7 @@ class TmuxSession {
     std::string Tmux(const std::string& args);
     std::string socket_;
     std::string session_;
+    TempDir runtime_;
 };
 
 }  // namespace testsupport

@@ -30,8 +30,21 @@ void OnStopSignal(int signal) {
     g_stopSignal = signal;
 }
 
+// The default bench: an installed simulator's in ../share/belvane/ from its own folder, else
+// the one in the source tree it was built from.
+std::string DefaultBench() {
+    std::error_code error;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        std::filesystem::path installed =
+            self.parent_path().parent_path() / "share/belvane/default.bench";
+        if (std::filesystem::exists(installed, error)) return installed.string();
+    }
+    return BELVANE_SIM_DEFAULT_BENCH;
+}
+
 struct Options {
-    std::string benchPath = BELVANE_SIM_DEFAULT_BENCH;
+    std::string benchPath = DefaultBench();
     std::string registryPath;
     std::string readyFile;
 };
@@ -54,9 +67,10 @@ struct Session {
 
 const char kUsage[] =
     "usage: belvane-sim [--registry FILE] [--ready-file PATH] [BENCH]\n"
-    "Simulates the serial devices described in BENCH (default: the shipped default.bench)\n"
-    "on pseudo-terminals and registers them as COM ports in the registry file FILE\n"
-    "(default: $BELVANE_REGISTRY, else a temporary file whose path is printed).\n"
+    "Simulates the serial devices described in BENCH on pseudo-terminals and registers\n"
+    "them as COM ports in the registry file FILE (default: $BELVANE_REGISTRY, else a\n"
+    "temporary file whose path is printed). BENCH defaults to the default.bench installed\n"
+    "in share/belvane, else the one in the source tree.\n"
     "Prints \"ready\" once every device is registered; ends on SIGINT, SIGTERM or SIGHUP.\n";
 
 bool ParseArguments(int argc, char** argv, Options& options) {

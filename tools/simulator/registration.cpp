@@ -1,5 +1,8 @@
 #include "tools/simulator/registration.h"
 
+#include <unistd.h>
+
+#include "platform/io/linux/process_identity.h"
 #include "platform/io/registry.h"
 
 namespace sim {
@@ -102,6 +105,12 @@ bool RegisterDevice(const DeviceSpec& device, const std::string& devicePath,
         status = SetNumber(key, u"Index", static_cast<DWORD>(device.comIndex));
     if (status == ERROR_SUCCESS) status = SetText(key, u"DevicePath", devicePath);
     if (status == ERROR_SUCCESS) status = SetText(key, u"FriendlyName", FriendlyName(device.kind));
+    // The key is ours only while we run: the device manager skips it once this process is
+    // gone (killed, say), so that a later user of the same pty number is left alone.
+    if (status == ERROR_SUCCESS)
+        status = SetNumber(key, u"OwnerProcess", static_cast<DWORD>(getpid()));
+    if (status == ERROR_SUCCESS)
+        status = SetText(key, u"OwnerStart", platform::ProcessStartTime(getpid()));
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) {
         error = "cannot write the values of HKEY_LOCAL_MACHINE\\" + Narrow(registration.keyPath) +

@@ -34,11 +34,40 @@ void PrintAccount() {
     platform::ClearAccount();
 }
 
+// "--help" or "--version" anywhere on the command line, the first one found; the programs
+// take no other arguments and ignore them.
+const char* InformationAsked(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "--version") == 0)
+            return argv[i];
+    return nullptr;
+}
+
+void PrintInformation(const char* asked) {
+    const platform::ProgramDescription& program = DescribeProgram();
+    if (std::strcmp(asked, "--version") == 0) {
+        std::printf("%s %s\n", program.name, BELVANE_VERSION);
+        return;
+    }
+    std::printf(
+        "Usage: %s [--help | --version]\n%s"
+        "It shows its window full-screen in the terminal it is started from.\n\n"
+        "  --help     print this help and exit\n"
+        "  --version  print the version and exit\n\n"
+        "See %s(1).\n",
+        program.name, program.summary, program.name);
+}
+
 }  // namespace
 
 // The dialogs are shown in the terminal. Without one the program could never be answered:
-// it says so and ends before it does anything else.
+// it says so and ends before it does anything else. Help and version need no terminal, so
+// they come first.
 int main(int argc, char** argv) {
+    if (const char* asked = InformationAsked(argc, argv)) {
+        PrintInformation(asked);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     platform::RegisterResources(ProgramResources());
     platform::UseTerminalFrontEnd();
     std::string why;

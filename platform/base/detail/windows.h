@@ -27,6 +27,7 @@ struct WindowExtension {
 struct WindowRecord {
     HWND handle = nullptr;
     std::shared_ptr<MessageQueue> owner;  // null for a window of another process
+    DWORD ownerThread = 0;                // GetCurrentThreadId of the owner
     std::u16string className;
     bool remote = false;  // stands for a window that another process owns
 

@@ -158,6 +158,9 @@ class ThreadObject : public Waitable {
   public:
     explicit ThreadObject(std::shared_ptr<ThreadState> s) : state(std::move(s)) {}
     int WaitFd() const override { return state->doneFd; }
+    // The descriptor says the thread is done; the acquire load of finished also orders
+    // everything the thread wrote before it before what the waiter does next.
+    bool Acquire() override { return state->finished.load(std::memory_order_acquire); }
     const std::shared_ptr<ThreadState> state;
 };
 
@@ -416,6 +419,10 @@ DWORD GetThreadId(HANDLE thread) {
 
 DWORD GetCurrentThreadId() {
     return platform::detail::Self().id;
+}
+
+DWORD GetCurrentProcessId() {
+    return static_cast<DWORD>(getpid());
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {

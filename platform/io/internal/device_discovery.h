@@ -18,6 +18,11 @@ struct HostTty {
     }
 };
 
+// The roots of the trees (no trailing slash).
+std::string SysRoot();
+std::string DevRoot();
+std::string ProcRoot();
+
 // The ttys of the host that may serve as serial ports, ordered by DevicePath. Consoles,
 // virtual terminals and UARTs without hardware are left out; without the list of consoles
 // nothing is found.

@@ -17,6 +17,6 @@ bool IsDeviceName(LPCWSTR name);
 HANDLE OpenDevice(LPCWSTR name, DWORD access, DWORD shareMode, DWORD disposition);
 
 // Opens a host tty as a serial port handle; a failure is noted in the account under name.
-HANDLE OpenTty(const std::string& hostPath, std::u16string_view name);
+HANDLE OpenTty(const std::string& hostPath, std::basic_string_view<WCHAR> name);
 
 }  // namespace platform::detail

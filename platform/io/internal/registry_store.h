@@ -49,17 +49,38 @@ struct Store {
     RegKeyMap keys;           // persistent and volatile keys
     std::unordered_map<uintptr_t, OpenKey> handles;
     uintptr_t nextHandle = 0x100;
+    int batchDepth = 0;        // open RegistryBatch scopes
+    int batchLock = -1;        // the file lock a batch holds from its first change on
+    bool batchDirty = false;   // the batch changed persistent keys not yet written
+    bool batchFailed = false;  // the batch could not get the lock: its changes fail
+    unsigned writes = 0;       // files this process has written
 };
 
 Store& TheStore();
 
-// Brings the state up to date with the file; the store's mutex is held.
+// Brings the state up to date with the file; the store's mutex is held. Changes a batch
+// has not written yet pin the state: the file is not read again until the batch ends.
 void Refresh(Store& s);
 
 // A change to the key at folded (the store's mutex is held). change edits a copy of the
 // state and returns a status; the copy replaces the state when the status is success and
 // the file (for persistent keys) was written.
 using Change = std::function<LONG(RegKeyMap&)>;
+// A change that leaves the keys as they are writes nothing. A write waits a few seconds for
+// another program's lock, then fails with a message on stderr.
 LONG Mutate(Store& s, const std::u16string& folded, const Change& change);
+
+// Within its scope, changes of this process's registry are written once, at its end, and
+// not at all when nothing changed. The file lock is taken at the first change and held to
+// the end, so the changes apply to the latest file and no other program writes between
+// them. Changes report success when made; a final write that fails is reported on stderr
+// and drops them (the file is read again). Scopes nest: the outermost one writes.
+class RegistryBatch {
+  public:
+    RegistryBatch();
+    ~RegistryBatch();
+    RegistryBatch(const RegistryBatch&) = delete;
+    RegistryBatch& operator=(const RegistryBatch&) = delete;
+};
 
 }  // namespace platform::detail

@@ -24,16 +24,6 @@ std::string Root(const char* variable, const char* fallback) {
     return root;
 }
 
-std::string SysRoot() {
-    return Root("BELVANE_SYSFS_ROOT", "/sys");
-}
-std::string DevRoot() {
-    return Root("BELVANE_DEV_ROOT", "/dev");
-}
-std::string ProcRoot() {
-    return Root("BELVANE_PROC_ROOT", "/proc");
-}
-
 bool Exists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
@@ -145,6 +135,16 @@ bool DescribeTty(const std::string& name, const std::set<std::string>& consoles,
 }
 
 }  // namespace
+
+std::string SysRoot() {
+    return Root("BELVANE_SYSFS_ROOT", "/sys");
+}
+std::string DevRoot() {
+    return Root("BELVANE_DEV_ROOT", "/dev");
+}
+std::string ProcRoot() {
+    return Root("BELVANE_PROC_ROOT", "/proc");
+}
 
 std::vector<HostTty> DiscoverHostTtys() {
     std::vector<HostTty> found;

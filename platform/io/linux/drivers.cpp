@@ -1,11 +1,12 @@
-// Loaded drivers: ActivateDevice loads the library a key names with dlopen, claims its
-// device name in the device table and calls "<Prefix>_Init"; closing the handle undoes it.
-#include <dlfcn.h>
-
+// Loaded drivers: ActivateDevice claims the device name in the device table and has a
+// helper process load the library a key names and call "<Prefix>_Init" (driver_host.cpp);
+// closing the handle undoes it.
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 #include "internal/device_table.h"
+#include "internal/driver_host.h"
 #include "internal/registry_values.h"
 #include "platform/base/account.h"
 #include "platform/base/detail/handle_table.h"
@@ -16,32 +17,22 @@
 namespace platform::detail {
 namespace {
 
-typedef DWORD (*InitFunction)(LPCWSTR activeKey, LPCVOID busContext);
-typedef BOOL (*DeinitFunction)(DWORD context);
-
 class DriverInstance : public KernelObject {
   public:
-    DriverInstance(std::u16string name, void* library, DeinitFunction deinit, DWORD context,
-                   std::u16string activeKey)
-        : name_(std::move(name)),
-          library_(library),
-          deinit_(deinit),
-          context_(context),
-          activeKey_(std::move(activeKey)) {}
+    DriverInstance(std::u16string name, DriverHost host, std::u16string activeKey)
+        : name_(std::move(name)), host_(host), activeKey_(std::move(activeKey)) {}
 
-    // Closing the handle (DeactivateDevice does) unloads the driver and frees its name.
+    // Closing the handle (DeactivateDevice does) has the helper call Deinit and end, and
+    // frees the name.
     void Close() override {
-        if (deinit_) deinit_(context_);
-        dlclose(library_);
+        StopDriver(host_);
         Unpublish(activeKey_);
         ReleaseDevice(name_);
     }
 
   private:
     std::u16string name_;
-    void* library_;
-    DeinitFunction deinit_;
-    DWORD context_;
+    DriverHost host_;
     std::u16string activeKey_;
 };
 
@@ -74,6 +65,13 @@ bool ReadDriverKey(LPCWSTR keyPath, DriverKey& k) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
+    if (k.hasIndex && k.index > 9) {  // device names have one digit
+        const std::string prefix = ToUtf8(k.prefix);
+        platform::Note(ToUtf8(k.path) + ": Index " + std::to_string(k.index) +
+                       " makes no device name " + prefix + "0: to " + prefix + "9:; not loaded");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
     return true;
 }
 
@@ -91,14 +89,6 @@ bool ClaimDriverName(const DriverKey& k, Device& d) {
     return false;
 }
 
-// Undoes a failed activation: unloads the library and frees the name.
-HANDLE Fail(void* library, const std::u16string& name, DWORD error) {
-    if (library) dlclose(library);
-    ReleaseDevice(name);
-    SetLastError(error);
-    return nullptr;
-}
-
 }  // namespace
 }  // namespace platform::detail
 
@@ -112,26 +102,23 @@ HANDLE ActivateDevice(LPCWSTR deviceKey, DWORD clientInfo) {
     DriverKey k;
     Device d;
     if (!ReadDriverKey(deviceKey, k) || !ClaimDriverName(k, d)) return nullptr;
-    // The library is loaded from the path as given, whatever its extension.
-    void* library = dlopen(platform::HostPath(k.dll.c_str()).c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
-        platform::Note(std::string("cannot load the driver ") + dlerror());
-        return Fail(nullptr, d.name, ERROR_MOD_NOT_FOUND);
+    // The library is loaded from the path as given, whatever its extension. As on Windows
+    // CE the instance is published before Init, which is given its key.
+    DriverCall call;
+    call.libraryPath = platform::HostPath(k.dll.c_str());
+    call.prefix = platform::ToUtf8(k.prefix);
+    call.activeKey = Publish(d.name, k.path);
+    call.clientInfo = clientInfo;
+    DriverHost host;
+    if (!StartDriver(call, host)) {
+        DWORD error = GetLastError();
+        Unpublish(call.activeKey);
+        ReleaseDevice(d.name);
+        SetLastError(error);
+        return nullptr;
     }
-    std::string prefix = platform::ToUtf8(k.prefix);
-    auto init = reinterpret_cast<InitFunction>(dlsym(library, (prefix + "_Init").c_str()));
-    auto deinit = reinterpret_cast<DeinitFunction>(dlsym(library, (prefix + "_Deinit").c_str()));
-    if (!init) return Fail(library, d.name, ERROR_PROC_NOT_FOUND);
-    // As on Windows CE the instance is published before Init, which is given its key.
-    std::u16string active = Publish(d.name, k.path);
-    DWORD context =
-        init(active.c_str(), reinterpret_cast<LPCVOID>(static_cast<uintptr_t>(clientInfo)));
-    if (!context) {
-        Unpublish(active);
-        return Fail(library, d.name, ERROR_GEN_FAILURE);
-    }
-    SetActiveKey(d.name, active);
-    return InsertHandle(std::make_shared<DriverInstance>(d.name, library, deinit, context, active));
+    SetActiveKey(d.name, call.activeKey);
+    return InsertHandle(std::make_shared<DriverInstance>(d.name, host, call.activeKey));
 }
 
 BOOL DeactivateDevice(HANDLE device) {

@@ -3,7 +3,17 @@
 // process replaced it. Writes take an flock on "<file>.lock", reload the latest state,
 // apply the change to a copy, write the copy to a temporary file beside the target, sync
 // it, rename it into place and sync the directory; the copy becomes the process's state
-// only when all of that worked, so a failed write changes nothing.
+// only when all of that worked, so a failed write changes nothing. A change that leaves
+// the keys as they are writes nothing.
+//
+// The lock is waited for a few seconds at most: a program that holds it longer (stopped
+// in a debugger, say) makes the write fail with a message instead of hanging this one.
+// Under the lock no other writer of the file is at work, so temporary files found beside
+// it are those of writers that were killed: they are removed.
+//
+// A registry file that is a symbolic link stays one: the file it leads to is replaced (and
+// the lock lives beside that file, so every way to it shares one lock). The new file gets
+// the old one's permissions and, when written by root, its owner.
 //
 // A damaged file (lines that cannot be understood) is noted in the account, the rest is
 // used, and before the first write replaces it the damaged file is kept as
@@ -13,16 +23,21 @@
 // they are never written and never read from the file.
 #include "internal/registry_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "platform/base/account.h"
 
@@ -30,6 +45,9 @@ namespace platform::detail {
 namespace {
 
 constexpr std::u16string_view kVolatileRoot = u"hkey_local_machine\\drivers\\active";
+constexpr long kLockWaitMs = 5000;  // another program's write takes milliseconds
+constexpr long kLockPollMs = 20;
+constexpr const char* kOldTempPrefix = ".registry.tmp-";  // earlier writers' name, any file
 
 FileStamp StampOf(const struct stat& st) {
     FileStamp s;
@@ -169,20 +187,82 @@ bool KeepDamagedFile(const std::string& path) {
     return false;
 }
 
-bool WriteFileSafely(const std::string& path, const std::string& text) {
+std::string BaseOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file a write replaces: path with its symbolic links followed, the last one also when
+// it leads nowhere yet (the write creates the file it names).
+std::string FinalTarget(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        char buf[PATH_MAX];
+        ssize_t n = readlink(path.c_str(), buf, sizeof buf);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof buf) return path;
+        std::string next(buf, static_cast<size_t>(n));
+        path = next[0] == '/' ? next : DirOf(path) + "/" + next;
+    }
+    return path;
+}
+
+// The names of this file's temporary copies: ".<name>.tmp-<pid>-<n>" beside it.
+std::string TempPrefix(const std::string& target) {
+    return "." + BaseOf(target) + ".tmp-";
+}
+
+// A copy under the earlier name, which every registry of a folder shared: only its own
+// writer's death makes it garbage.
+bool IsOrphanedOldTemp(const std::string& name) {
+    if (name.rfind(kOldTempPrefix, 0) != 0) return false;
+    long pid = std::strtol(name.c_str() + std::strlen(kOldTempPrefix), nullptr, 10);
+    return pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// Removes what killed writers left beside target; the lock is held, so no living writer
+// of this file has a copy there.
+void RemoveDeadTemps(const std::string& target) {
+    std::string dir = DirOf(target);
+    DIR* listing = opendir(dir.c_str());
+    if (!listing) return;
+    std::string prefix = TempPrefix(target);
+    std::vector<std::string> dead;
+    while (struct dirent* entry = readdir(listing)) {
+        std::string name = entry->d_name;
+        if (name.rfind(prefix, 0) == 0 || IsOrphanedOldTemp(name)) dead.push_back(name);
+    }
+    closedir(listing);
+    for (const std::string& name : dead) unlink((dir + "/" + name).c_str());
+}
+
+// Gives the new file the permissions (and, for root, the owner) of the one it replaces.
+bool TakeOver(int fd, const struct stat& old) {
+    if (geteuid() == 0 && fchown(fd, old.st_uid, old.st_gid) != 0) return false;
+    return fchmod(fd, old.st_mode & 07777) == 0;  // after fchown, which clears set-id bits
+}
+
+bool WriteFileSafely(const std::string& target, const std::string& text) {
     static unsigned counter = 0;
-    std::string tmp = DirOf(path) + "/.registry.tmp-" + std::to_string(getpid()) + "-" +
+    std::string tmp = DirOf(target) + "/" + TempPrefix(target) + std::to_string(getpid()) + "-" +
                       std::to_string(++counter);
-    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    struct stat old;
+    bool replacing = stat(target.c_str(), &old) == 0;
+    if (!replacing && errno != ENOENT) return false;  // its permissions would be lost
+    // Private until it has the old file's permissions.
+    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  replacing ? 0600 : 0644);
     if (fd < 0) return false;
-    bool ok = WriteAll(fd, text) && fsync(fd) == 0;
+    bool ok = (!replacing || TakeOver(fd, old)) && WriteAll(fd, text) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
-    if (ok) ok = rename(tmp.c_str(), path.c_str()) == 0;
+    if (ok) ok = rename(tmp.c_str(), target.c_str()) == 0;
     if (!ok) {
+        int error = errno;
         unlink(tmp.c_str());
+        errno = error;
         return false;
     }
-    int dir = open(DirOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dir = open(DirOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         fsync(dir);
         close(dir);
@@ -193,30 +273,69 @@ bool WriteFileSafely(const std::string& path, const std::string& text) {
 // Writes the persistent keys of state to the file; the file lock is held.
 bool Persist(Store& s, const RegKeyMap& state) {
     if (s.unreadable) return false;
-    if (s.damaged && !KeepDamagedFile(s.file)) return false;
+    std::string target = FinalTarget(s.file);
+    RemoveDeadTemps(target);
+    if (s.damaged && !KeepDamagedFile(target)) return false;
     RegKeyMap persistent;
     for (const auto& [folded, key] : state)
         if (!IsVolatile(folded)) persistent.emplace(folded, key);
-    if (!WriteFileSafely(s.file, FormatRegText(persistent))) {
+    if (!WriteFileSafely(target, FormatRegText(persistent))) {
         Note("cannot write the registry file " + s.file + " (" + std::strerror(errno) + ")");
         return false;
     }
+    ++s.writes;
     s.damaged = false;
     s.stamp = StampOfPath(s.file);
     return true;
 }
 
+bool SameValue(const RegValue& a, const RegValue& b) {
+    return a.name == b.name && a.type == b.type && a.data == b.data;
+}
+
+bool SameKeys(const RegKeyMap& a, const RegKeyMap& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+        return x.first == y.first && x.second.path == y.second.path &&
+               std::equal(x.second.values.begin(), x.second.values.end(), y.second.values.begin(),
+                          y.second.values.end(), SameValue);
+    });
+}
+
+void ReportLockFailure(const std::string& path, int error) {
+    if (error == EWOULDBLOCK)
+        Note("another program holds the registry file " + path + "; the change is not written");
+    else
+        Note("cannot lock the registry file " + path + " (" + std::strerror(error) +
+             "); the change is not written");
+}
+
+// Takes the write lock of the registry file at path ("<file>.lock" beside the file it
+// leads to), waiting a few seconds for another program's write. -1, with a message on
+// stderr, when it cannot be had.
+int TakeLock(const std::string& path) {
+    std::string target = FinalTarget(path);
+    MakeParentDirs(target);
+    int fd = open((target + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        ReportLockFailure(path, errno);
+        return -1;
+    }
+    for (long waited = 0;; waited += kLockPollMs) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+        if (errno != EWOULDBLOCK && errno != EINTR) break;
+        if (waited >= kLockWaitMs) break;
+        struct timespec pause = {0, kLockPollMs * 1000000L};
+        nanosleep(&pause, nullptr);
+    }
+    int error = errno == EINTR ? EWOULDBLOCK : errno;
+    close(fd);
+    ReportLockFailure(path, error);
+    return -1;
+}
+
 class FileLock {
   public:
-    explicit FileLock(const std::string& path) {
-        MakeParentDirs(path);
-        fd_ = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0)
-            Note("cannot write the registry file " + path + " (" + std::strerror(errno) + ")");
-        // A short wait for another process's write; such writes take milliseconds.
-        while (fd_ >= 0 && flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-        }
-    }
+    explicit FileLock(const std::string& path) : fd_(TakeLock(path)) {}
     ~FileLock() {
         if (fd_ >= 0) close(fd_);
     }
@@ -227,6 +346,27 @@ class FileLock {
   private:
     int fd_ = -1;
 };
+
+// A change inside a batch: made in memory under the lock the batch holds, written at its
+// end.
+LONG MutateInBatch(Store& s, const Change& change) {
+    if (s.batchFailed) return ERROR_CANTWRITE;  // waited once already
+    if (s.batchLock < 0) {
+        s.batchLock = TakeLock(RegistryFilePath());
+        if (s.batchLock < 0) {
+            s.batchFailed = true;
+            return ERROR_CANTWRITE;
+        }
+        Refresh(s);
+    }
+    if (s.unreadable) return ERROR_CANTWRITE;
+    RegKeyMap next = s.keys;
+    LONG status = change(next);
+    if (status != ERROR_SUCCESS || SameKeys(next, s.keys)) return status;
+    s.keys = std::move(next);
+    s.batchDirty = true;
+    return ERROR_SUCCESS;
+}
 
 }  // namespace
 
@@ -241,6 +381,7 @@ Store& TheStore() {
 }
 
 void Refresh(Store& s) {
+    if (s.batchDirty) return;
     std::string path = RegistryFilePath();
     if (!s.loaded || path != s.file || !(StampOfPath(path) == s.stamp)) Load(s, path);
 }
@@ -250,12 +391,13 @@ LONG Mutate(Store& s, const std::u16string& folded, const Change& change) {
         Refresh(s);
         return change(s.keys);
     }
+    if (s.batchDepth > 0) return MutateInBatch(s, change);
     FileLock lock(RegistryFilePath());
     if (!lock.ok()) return ERROR_CANTWRITE;
     Refresh(s);
     RegKeyMap next = s.keys;
     LONG status = change(next);
-    if (status != ERROR_SUCCESS) return status;
+    if (status != ERROR_SUCCESS || SameKeys(next, s.keys)) return status;
     if (!Persist(s, next)) return ERROR_CANTWRITE;
     s.keys = std::move(next);
     return ERROR_SUCCESS;
@@ -268,6 +410,23 @@ std::string RegistryFilePath() {
     if (state && *state == '/') return std::string(state) + "/belvane/registry.reg";
     const char* home = std::getenv("HOME");
     return std::string(home && *home ? home : "/tmp") + "/.local/state/belvane/registry.reg";
+}
+
+RegistryBatch::RegistryBatch() {
+    Store& s = TheStore();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ++s.batchDepth;
+}
+
+RegistryBatch::~RegistryBatch() {
+    Store& s = TheStore();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (--s.batchDepth > 0) return;
+    if (s.batchDirty && !Persist(s, s.keys)) s.loaded = false;  // read the file again
+    s.batchDirty = false;
+    s.batchFailed = false;
+    if (s.batchLock >= 0) close(s.batchLock);
+    s.batchLock = -1;
 }
 
 void ClearVolatileKeys() {

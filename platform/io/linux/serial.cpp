@@ -12,6 +12,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@
 
 #include "internal/device_open.h"
 #include "internal/open_failure.h"
+#include "internal/tty_policy.h"
 #include "linux/serial_termios.h"
 #include "platform/base/detail/handle_table.h"
 #include "platform/base/linux/wait.h"
@@ -49,8 +51,8 @@ void Signal(int fd) {
 
 class SerialPort : public KernelObject {
   public:
-    SerialPort(int fd, int maskWake, int closeWake)
-        : fd_(fd), maskWake_(maskWake), closeWake_(closeWake) {}
+    SerialPort(int fd, int maskWake, int closeWake, const termios& before)
+        : fd_(fd), maskWake_(maskWake), closeWake_(closeWake), before_(before) {}
     ~SerialPort() override {
         close(fd_);
         close(maskWake_);
@@ -61,6 +63,9 @@ class SerialPort : public KernelObject {
 
     void Close() override {
         if (closed_.exchange(true)) return;
+        // The line goes back to the settings it had, so that whoever uses the device next
+        // (a terminal on it, say) finds it as it was.
+        tcsetattr(fd_, TCSANOW, &before_);
         // Others may open the device at once, even while a call here is still unwinding.
         ioctl(fd_, TIOCNXCL);
         flock(fd_, LOCK_UN);
@@ -104,6 +109,7 @@ class SerialPort : public KernelObject {
     const int fd_;
     const int maskWake_;
     const int closeWake_;
+    const termios before_;  // the line settings at open
     std::atomic<bool> closed_{false};
     std::atomic<bool> hungUp_{false};
     std::mutex mutex_;
@@ -408,16 +414,40 @@ DWORD ErrorOfOpen(int error) {
     }
 }
 
+// Only serial devices are opened: the console and a session's terminal are refused
+// (ERROR_ACCESS_DENIED), anything else that is no serial port too (ERROR_NOT_SUPPORTED).
+// Judged before the open, which may already raise a modem's lines.
+bool MayOpen(const std::string& path, struct stat& st) {
+    if (stat(path.c_str(), &st) != 0) {
+        SetLastError(ErrorOfOpen(errno));
+        return false;
+    }
+    TtyVerdict verdict = S_ISCHR(st.st_mode) ? JudgeDevice(st.st_rdev) : TtyVerdict::NotADevice;
+    if (verdict == TtyVerdict::Serial) return true;
+    bool taken = verdict == TtyVerdict::Console || verdict == TtyVerdict::SessionTerminal;
+    SetLastError(taken ? ERROR_ACCESS_DENIED : ERROR_NOT_SUPPORTED);
+    return false;
+}
+
 }  // namespace
 
 // Opens the tty raw, without controlling terminal, non-blocking and exclusive. TIOCEXCL
-// stops other openers except root; the flock stops root and this process too.
-HANDLE OpenTty(const std::string& path, std::u16string_view name) {
+// stops other openers except root; the flock stops root and this process too. The line
+// settings it had come back when the handle is closed.
+HANDLE OpenTty(const std::string& path, std::basic_string_view<WCHAR> name) {
+    struct stat judged, opened;
+    if (!MayOpen(path, judged)) return INVALID_HANDLE_VALUE;
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         DWORD error = ErrorOfOpen(errno);
         NoteOpenFailure(name, path, errno);
         SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (fstat(fd, &opened) != 0 || opened.st_rdev != judged.st_rdev ||
+        !S_ISCHR(opened.st_mode)) {  // the path was changed meanwhile
+        close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
     termios t;
@@ -430,6 +460,7 @@ HANDLE OpenTty(const std::string& path, std::u16string_view name) {
         return INVALID_HANDLE_VALUE;
     }
     ioctl(fd, TIOCEXCL);
+    const termios before = t;
     cfmakeraw(&t);
     t.c_cflag |= CREAD | CLOCAL;
     // VMIN 1 with O_NONBLOCK: no data reads as EAGAIN, so a read of 0 means hang-up.
@@ -445,7 +476,7 @@ HANDLE OpenTty(const std::string& path, std::u16string_view name) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;
     }
-    return InsertHandle(std::make_shared<SerialPort>(fd, maskWake, closeWake));
+    return InsertHandle(std::make_shared<SerialPort>(fd, maskWake, closeWake, before));
 }
 
 }  // namespace platform::detail

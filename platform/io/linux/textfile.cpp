@@ -1,9 +1,4 @@
-// Wide text streams over the C library's FILE, UTF-8 on disk.
-//
-// fgetws decodes one character at a time straight from the stream. The code units of a
-// character that did not fit the caller's buffer (the second half of a surrogate pair, or
-// the escapes of a broken sequence whose bytes were already consumed) wait in a small
-// per-stream store and come first on the next call, so nothing is ever lost or reordered.
+// Opening wide text streams on Linux; reading and writing are in ../text_codec.cpp.
 #include "platform/io/textfile.h"
 
 #include <fcntl.h>
@@ -13,139 +8,12 @@
 
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <string>
-#include <unordered_map>
 
+#include "internal/text_stream.h"
 #include "platform/base/account.h"
 #include "platform/base/strings.h"
 #include "platform/io/files.h"
-
-namespace {
-
-struct Pending {
-    char16_t units[4];
-    int count = 0;
-};
-
-std::mutex pendingMutex;
-// Keyed by stream; _wfopen clears the entry, so a FILE* reused after fclose starts clean.
-std::unordered_map<FILE*, Pending> pendingByStream;
-
-Pending TakePending(FILE* stream) {
-    std::lock_guard<std::mutex> lock(pendingMutex);
-    auto it = pendingByStream.find(stream);
-    if (it == pendingByStream.end()) return {};
-    Pending p = it->second;
-    pendingByStream.erase(it);
-    return p;
-}
-
-void KeepPending(FILE* stream, const Pending& p) {
-    std::lock_guard<std::mutex> lock(pendingMutex);
-    if (p.count == 0) {
-        pendingByStream.erase(stream);
-    } else {
-        pendingByStream[stream] = p;
-    }
-}
-
-bool IsContinuation(int byte) {
-    return byte != EOF && (byte & 0xC0) == 0x80;
-}
-
-constexpr char16_t kNulEscape = 0xDC00;
-
-// The escape of a NUL byte is a lone U+DC00. After a high surrogate the same unit is the
-// second half of a character (U+10000, U+10400 ... U+10FC00) and stays text. fgetws never
-// hands out a lone high surrogate, nor splits a pair when the buffer has room for both, so
-// the two cannot be confused. A lone surrogate on disk is invalid UTF-8 and comes back as
-// byte escapes (U+DC80..U+DCFF), never as U+DC00.
-bool IsNulEscape(const WCHAR* text, const WCHAR* at) {
-    return *at == kNulEscape && !(at > text && at[-1] >= 0xD800 && at[-1] <= 0xDBFF);
-}
-
-// Reads one character: one or two code units, or one escape per consumed byte when the
-// bytes are not valid UTF-8. Returns 0 units at the end of the stream or on error.
-int DecodeOne(FILE* stream, char16_t* units) {
-    const int lead = getc_unlocked(stream);
-    if (lead == EOF) return 0;
-    if (lead < 0x80) {
-        // A NUL byte would end the caller's string and lose the rest of its line: it comes
-        // back as the escape U+DC00, which fputws writes as the same byte.
-        units[0] = static_cast<char16_t>(lead == 0 ? kNulEscape : lead);
-        return 1;
-    }
-    const int extra = lead >= 0xF0 && lead <= 0xF4   ? 3
-                      : lead >= 0xE0 && lead <= 0xEF ? 2
-                      : lead >= 0xC2 && lead <= 0xDF ? 1
-                                                     : 0;
-    unsigned char bytes[4] = {static_cast<unsigned char>(lead)};
-    int have = 1;
-    char32_t cp = static_cast<char32_t>(lead) & (0x3Fu >> extra);
-    bool valid = extra > 0;
-    while (valid && have <= extra) {
-        const int next = getc_unlocked(stream);
-        if (!IsContinuation(next)) {
-            if (next != EOF) ungetc(next, stream);  // starts the next character
-            valid = false;
-            break;
-        }
-        bytes[have++] = static_cast<unsigned char>(next);
-        cp = (cp << 6) | (static_cast<char32_t>(next) & 0x3F);
-    }
-    // Overlong forms, surrogates and values beyond U+10FFFF are not valid either.
-    if (valid &&
-        ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) ||
-         (cp >= 0xD800 && cp <= 0xDFFF) || (extra == 3 && cp < 0x10000) || cp > 0x10FFFF)) {
-        valid = false;
-    }
-    if (!valid) {
-        for (int i = 0; i < have; ++i) units[i] = static_cast<char16_t>(0xDC00 + bytes[i]);
-        return have;
-    }
-    if (cp < 0x10000) {
-        units[0] = static_cast<char16_t>(cp);
-        return 1;
-    }
-    cp -= 0x10000;
-    units[0] = static_cast<char16_t>(0xD800 + (cp >> 10));
-    units[1] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    return 2;
-}
-
-// Fills buffer[0 .. room) from pending units first, then from the stream, up to and
-// including a line feed. Units that do not fit stay in pending. Returns the count.
-int ReadUnits(FILE* stream, WCHAR* buffer, int room, Pending& pending) {
-    int n = 0;
-    bool lineEnded = false;
-    auto put = [&](const char16_t* units, int count) {
-        // A surrogate pair waits whole for the next call, unless the buffer has room for
-        // one unit only and would otherwise never take it.
-        const bool pair = count == 2 && units[0] >= 0xD800 && units[0] <= 0xDBFF;
-        int i = 0;
-        if (!pair || room - n >= 2 || n == 0) {
-            while (i < count && n < room && !lineEnded) {
-                lineEnded = units[i] == u'\n';
-                buffer[n++] = units[i++];
-            }
-        }
-        Pending rest;
-        while (i < count) rest.units[rest.count++] = units[i++];
-        pending = rest;
-    };
-    const Pending carried = pending;
-    put(carried.units, carried.count);
-    while (pending.count == 0 && n < room && !lineEnded) {
-        char16_t units[4];
-        const int count = DecodeOne(stream, units);
-        if (count == 0) break;
-        put(units, count);
-    }
-    return n;
-}
-
-}  // namespace
 
 namespace {
 
@@ -206,49 +74,6 @@ FILE* _wfopen(LPCWSTR path, LPCWSTR mode) {
         errno = error;
         return nullptr;
     }
-    KeepPending(stream, Pending{});
+    platform::detail::StartTextStream(stream);
     return stream;
-}
-
-WCHAR* fgetws(WCHAR* buffer, int count, FILE* stream) {
-    if (buffer == nullptr || stream == nullptr || count <= 0) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    if (count == 1) {
-        buffer[0] = 0;
-        return buffer;
-    }
-    flockfile(stream);
-    Pending pending = TakePending(stream);
-    const int n = ReadUnits(stream, buffer, count - 1, pending);
-    const bool failed = ferror(stream) != 0;
-    // Units held back are still unread text: the stream must not look finished yet. The
-    // next read reaches the end again by itself.
-    if (pending.count != 0 && feof(stream) && !failed) clearerr(stream);
-    KeepPending(stream, pending);
-    funlockfile(stream);
-    buffer[n] = 0;
-    if (n == 0) return nullptr;  // end of file or a read error
-    return buffer;
-}
-
-int fputws(const WCHAR* text, FILE* stream) {
-    if (text == nullptr || stream == nullptr) {
-        errno = EINVAL;
-        return -1;
-    }
-    std::string bytes;
-    for (const WCHAR* run = text;;) {
-        const WCHAR* end = run;
-        while (*end != 0 && !IsNulEscape(text, end)) ++end;
-        bytes += platform::ToUtf8(std::u16string_view(run, static_cast<size_t>(end - run)));
-        if (*end == 0) break;
-        bytes.push_back('\0');
-        run = end + 1;
-    }
-    if (!bytes.empty() && fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size()) {
-        return -1;
-    }
-    return 0;
 }

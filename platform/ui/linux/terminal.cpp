@@ -30,7 +30,7 @@
 
 namespace platform::detail {
 
-bool TerminalTypeKnown();  // terminal_probe_linux.cpp
+bool TerminalTypeUsable(std::string* why);  // terminal_probe.cpp: known and addressable
 
 namespace {
 
@@ -181,13 +181,7 @@ class TerminalFront : public FrontEnd {
                 "output on a terminal.";
             return false;
         }
-        if (!TerminalTypeKnown()) {
-            const char* term = std::getenv("TERM");
-            *why = std::string("This program needs a usable terminal type; TERM=\"") +
-                   (term ? term : "") + "\" is not known.";
-            return false;
-        }
-        return true;
+        return TerminalTypeUsable(why);
     }
 
     bool Open(std::string* why) override {

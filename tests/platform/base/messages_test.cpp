@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <future>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "platform/base/threads.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -30,6 +32,10 @@ LRESULT CALLBACK TestProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 void RegisterTestClass() {
     static std::once_flag once;
     std::call_once(once, [] {
+        // Windows of the class are found across programs: they listen in a runtime folder
+        // of this test's own, not the user's.
+        static testsupport::TempDir runtime;
+        setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
         WNDCLASSW cls{};
         cls.lpfnWndProc = TestProc;
         cls.lpszClassName = TEXT("MessagesTestClass");

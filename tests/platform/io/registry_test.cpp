@@ -428,8 +428,8 @@ TEST_F(RegistryTest, AnUnwritableFolderIsReported) {
               ERROR_CANTWRITE);
     std::vector<std::string> account = platform::AccountLines();
     ASSERT_FALSE(account.empty());
-    EXPECT_EQ(account.back(),
-              "cannot write the registry file " + unwritable + " (Not a directory)");
+    EXPECT_EQ(account.back(), "cannot lock the registry file " + unwritable +
+                                  " (Not a directory); the change is not written");
 }
 
 TEST_F(RegistryTest, DamagedFileIsReportedKeptAndNotLost) {

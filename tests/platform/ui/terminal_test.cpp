@@ -151,15 +151,20 @@ TEST(Terminal, TerminatingSignalIsACloseAndRestoresTheTerminal) {
     ExpectRestored(tmux);
 }
 
-TEST(Terminal, WithoutATerminalTheProgramSaysSoAndFails) {
-    FILE* p = popen(SAMPLE_TERMINAL " NoTty < /dev/null 2>&1", "r");
-    ASSERT_NE(p, nullptr);
-    std::string out;
+// The exit code (-1 when the program did not end normally) and what it wrote, from a shell
+// command line.
+int RunCommand(const std::string& command, std::string* out) {
+    FILE* p = popen(command.c_str(), "r");
+    if (p == nullptr) return -1;
     char buffer[256];
-    while (size_t n = fread(buffer, 1, sizeof buffer, p)) out.append(buffer, n);
+    while (size_t n = fread(buffer, 1, sizeof buffer, p)) out->append(buffer, n);
     int status = pclose(p);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_NE(WEXITSTATUS(status), 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Terminal, WithoutATerminalTheProgramSaysSoAndFails) {
+    std::string out;
+    EXPECT_EQ(RunCommand(SAMPLE_TERMINAL " NoTty < /dev/null 2>&1", &out), 2);
     EXPECT_NE(out.find("terminal"), std::string::npos) << out;
 
     TempDir dir;
@@ -168,6 +173,36 @@ TEST(Terminal, WithoutATerminalTheProgramSaysSoAndFails) {
         {}, 80, 24);
     ASSERT_TRUE(tmux.WaitFor("EXIT=2", kWaitMs)) << tmux.Screen();
     EXPECT_NE(tmux.Screen().find("no-such-terminal"), std::string::npos);
+}
+
+// A known terminal that cannot place its cursor would show nothing while taking keys.
+TEST(Terminal, ATerminalThatCannotMoveItsCursorIsRefused) {
+    TmuxSession tmux("TERM=dumb " SAMPLE_TERMINAL " DumbTerm; echo EXIT=$?; sleep 600", {}, 80, 24);
+    ASSERT_TRUE(tmux.WaitFor("EXIT=2", kWaitMs)) << tmux.Screen();
+    std::string screen = tmux.Screen();
+    EXPECT_NE(screen.find("TERM=\"dumb\""), std::string::npos) << screen;
+    EXPECT_NE(screen.find("cursor"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("Presses:"), std::string::npos) << screen;
+}
+
+// Help and version are answered on stdout, without a terminal and whatever else is given;
+// other arguments still go to the program, which then needs its terminal.
+TEST(Terminal, HelpAndVersionNeedNoTerminal) {
+    std::string out;
+    EXPECT_EQ(RunCommand(SAMPLE_TERMINAL " --help < /dev/null 2>/dev/null", &out), 0);
+    EXPECT_NE(out.find("Usage: sample_dialog_terminal [--help | --version]"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("A sample dialog."), std::string::npos) << out;
+    out.clear();
+    EXPECT_EQ(RunCommand(SAMPLE_TERMINAL " Other --version --help < /dev/null 2>/dev/null", &out),
+              0);
+    EXPECT_EQ(out.rfind("sample_dialog_terminal ", 0), 0u) << out;
+    EXPECT_EQ(out.find("Usage"), std::string::npos) << "only the first request is answered";
+    out.clear();
+    EXPECT_EQ(RunCommand(SAMPLE_TERMINAL " -help < /dev/null 2>&1", &out), 2) << out;
+    out.clear();
+    EXPECT_EQ(RunCommand(SAMPLE_TERMINAL " --help > /dev/full 2>/dev/null", &out), 1)
+        << "a help that could not be written is a failure";
 }
 
 }  // namespace

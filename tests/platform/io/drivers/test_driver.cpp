@@ -1,6 +1,10 @@
 // A device driver library for the device manager tests. Init answers TEST_DRIVER_INIT_RESULT
-// (0 makes it refuse); Init and Deinit append a line to the file named by
-// BELVANE_TEST_DRIVER_LOG, so that tests see what the device manager called.
+// (0 makes it refuse), or crashes (TEST_DRIVER_CRASH) or never returns (TEST_DRIVER_HANG);
+// Init and Deinit append a line to the file named by BELVANE_TEST_DRIVER_LOG, so that tests
+// see what the device manager called.
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -28,6 +32,12 @@ std::string Narrow(LPCWSTR s) {
 
 extern "C" DWORD COM_Init(LPCWSTR activeKey, LPCVOID) {
     Log("init " + Narrow(activeKey));
+#ifdef TEST_DRIVER_CRASH
+    std::raise(SIGSEGV);
+#endif
+#ifdef TEST_DRIVER_HANG
+    for (;;) pause();
+#endif
     return TEST_DRIVER_INIT_RESULT;
 }
 

@@ -15,3 +15,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     if (className.empty()) className = u"SampleClass";
     return sample::Run(instance, className.c_str(), pidFile.empty() ? nullptr : pidFile.c_str());
 }
+
+const platform::ProgramDescription& DescribeProgram() {
+    static const platform::ProgramDescription description{"sample_dialog_terminal",
+                                                          "A sample dialog.\n"};
+    return description;
+}

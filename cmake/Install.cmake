@@ -1,0 +1,33 @@
+# Installation and the Debian package: the programs and the simulator in bin, a man page for
+# each in share/man/man1, the README and the licences in share/doc/belvane.
+include(GNUInstallDirs)
+set(BELVANE_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/belvane)
+
+install(TARGETS Belvane LumbraPorts belvane-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The simulator's default bench and the captures it replays, where the installed
+# belvane-sim looks for them (../share/belvane/ from its own folder).
+install(FILES tools/simulator/default.bench DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/belvane)
+install(FILES tools/simulator/captures/tn200.log tools/simulator/captures/neo-m8n.log
+              tools/simulator/captures/blumax-gps009.log
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/belvane/captures)
+install(FILES man/Belvane.1 man/LumbraPorts.1 man/belvane-sim.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES README.md tools/simulator/captures/COPYING.gpsd DESTINATION ${BELVANE_DOCDIR})
+# Morvex.dll stays out: it is a sample of the virtual port driver that the "Virtual:" line
+# names, built for the demonstration and the tests. A real driver comes from its vendor and
+# belongs beside the user's own copy of Belvane, not in bin/.
+
+set(CPACK_PACKAGE_NAME belvane)
+set(CPACK_PACKAGE_VENDOR "${BELVANE_PUBLISHER}")
+set(CPACK_PACKAGE_CONTACT "${BELVANE_PUBLISHER}")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://${BELVANE_WEBSITE}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Serial-port utilities: GPS and radar detector finder, port lister")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_INSTALL_DIRECTORY belvane)
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+# The run-time libraries (libc, libstdc++, ncursesw) as dpkg-shlibdeps finds them.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
+include(CPack)

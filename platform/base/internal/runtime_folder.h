@@ -1,0 +1,18 @@
+// Platform-private (base layer): the folder in which this user's programs meet, for finding
+// each other's windows.
+#pragma once
+
+#include <string>
+
+namespace platform::detail {
+
+// The folder "belvane" in the user's runtime folder: $XDG_RUNTIME_DIR when it is an absolute
+// path, else belvane-<uid> in $TMPDIR or /tmp. Missing folders are made. Each of them must be
+// a folder (not a link) of this user with mode 0700, whoever made it; otherwise the result is
+// empty, with a message on stderr, and nobody finds this program's windows nor it theirs.
+std::string WindowSocketFolder();
+
+// Writes "belvane: <text>" on stderr, once per text in a process.
+void ReportOnce(const std::string& text);
+
+}  // namespace platform::detail
