@@ -1,10 +1,14 @@
 // Wide text streams over the C library's FILE, UTF-8 on disk: reading and writing, the same
 // on every system (opening is the system's, in <os>/textfile.cpp).
 //
-// fgetws decodes one character at a time straight from the stream. The code units of a
-// character that did not fit the caller's buffer (the second half of a surrogate pair, or
-// the escapes of a broken sequence whose bytes were already consumed) wait in a small
-// per-stream store and come first on the next call, so nothing is ever lost or reordered.
+// fgetws decodes straight from the stream's own buffer, plain ASCII a byte at a time without
+// further tests. The code units of a character that did not fit the caller's buffer (the
+// second half of a surrogate pair, or the escapes of a broken sequence whose bytes were
+// already consumed) wait in a small per-stream store and come first on the next call, so
+// nothing is ever lost or reordered. That store is rarely used: while it is empty, a read
+// takes no lock but the stream's own. fputws encodes the whole text into a buffer on the
+// stack and hands it to the stream in one write.
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -32,23 +36,33 @@ struct Pending {
 std::mutex pendingMutex;
 // Keyed by stream; _wfopen clears the entry, so a FILE* reused after fclose starts clean.
 std::unordered_map<FILE*, Pending> pendingByStream;
+// How many entries pendingByStream holds. A stream's own entry is written under its stream
+// lock before the next read of it, so a read that sees none here has nothing waiting.
+std::atomic<int> streamsPending{0};
 
 Pending TakePending(FILE* stream) {
+    if (streamsPending.load(std::memory_order_acquire) == 0) return {};
     std::lock_guard<std::mutex> lock(pendingMutex);
     auto it = pendingByStream.find(stream);
     if (it == pendingByStream.end()) return {};
     Pending p = it->second;
     pendingByStream.erase(it);
+    streamsPending.fetch_sub(1, std::memory_order_release);
     return p;
 }
 
+// Called after TakePending, so the stream has no entry yet.
 void KeepPending(FILE* stream, const Pending& p) {
+    if (p.count == 0) return;
     std::lock_guard<std::mutex> lock(pendingMutex);
-    if (p.count == 0) {
-        pendingByStream.erase(stream);
-    } else {
-        pendingByStream[stream] = p;
-    }
+    if (pendingByStream.insert_or_assign(stream, p).second)
+        streamsPending.fetch_add(1, std::memory_order_release);
+}
+
+void ForgetPending(FILE* stream) {
+    if (streamsPending.load(std::memory_order_acquire) == 0) return;
+    std::lock_guard<std::mutex> lock(pendingMutex);
+    if (pendingByStream.erase(stream) != 0) streamsPending.fetch_sub(1, std::memory_order_release);
 }
 
 bool IsContinuation(int byte) {
@@ -62,15 +76,10 @@ constexpr WCHAR kNulEscape = 0xDC00;
 // hands out a lone high surrogate, nor splits a pair when the buffer has room for both, so
 // the two cannot be confused. A lone surrogate on disk is invalid UTF-8 and comes back as
 // byte escapes (U+DC80..U+DCFF), never as U+DC00.
-bool IsNulEscape(const WCHAR* text, const WCHAR* at) {
-    return *at == kNulEscape && !(at > text && at[-1] >= 0xD800 && at[-1] <= 0xDBFF);
-}
 
-// Reads one character: one or two code units, or one escape per consumed byte when the
-// bytes are not valid UTF-8. Returns 0 units at the end of the stream or on error.
-int DecodeOne(FILE* stream, WCHAR* units) {
-    const int lead = getc_unlocked(stream);
-    if (lead == EOF) return 0;
+// Reads the rest of the character that starts with lead (a byte the stream gave): one or
+// two code units, or one escape per consumed byte when the bytes are not valid UTF-8.
+int DecodeOne(FILE* stream, int lead, WCHAR* units) {
     if (lead < 0x80) {
         // A NUL byte would end the caller's string and lose the rest of its line: it comes
         // back as the escape U+DC00, which fputws writes as the same byte.
@@ -138,12 +147,87 @@ int ReadUnits(FILE* stream, WCHAR* buffer, int room, Pending& pending) {
     const Pending carried = pending;
     put(carried.units, carried.count);
     while (pending.count == 0 && n < room && !lineEnded) {
+        const int lead = getc_unlocked(stream);
+        if (lead == EOF) break;
+        if (lead > 0 && lead < 0x80) {  // the common case: the byte is the character
+            buffer[n++] = static_cast<WCHAR>(lead);
+            lineEnded = lead == '\n';
+            continue;
+        }
         WCHAR units[4];
-        const int count = DecodeOne(stream, units);
-        if (count == 0) break;
-        put(units, count);
+        put(units, DecodeOne(stream, lead, units));
     }
     return n;
+}
+
+// Collects encoded bytes and hands them to the stream a buffer at a time.
+class ByteSink {
+  public:
+    explicit ByteSink(FILE* stream) : stream_(stream) {}
+    void Put(unsigned char byte) {
+        if (used_ == sizeof bytes_) Flush();
+        bytes_[used_++] = static_cast<char>(byte);
+    }
+    bool Flush() {
+        if (used_ != 0 && fwrite(bytes_, 1, used_, stream_) != used_) ok_ = false;
+        used_ = 0;
+        return ok_;
+    }
+
+  private:
+    FILE* stream_;
+    char bytes_[1024];
+    size_t used_ = 0;
+    bool ok_ = true;
+};
+
+void PutCodePoint(ByteSink& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.Put(static_cast<unsigned char>(cp));
+    } else if (cp < 0x800) {
+        out.Put(static_cast<unsigned char>(0xC0 | (cp >> 6)));
+        out.Put(static_cast<unsigned char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.Put(static_cast<unsigned char>(0xE0 | (cp >> 12)));
+        out.Put(static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.Put(static_cast<unsigned char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.Put(static_cast<unsigned char>(0xF0 | (cp >> 18)));
+        out.Put(static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.Put(static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.Put(static_cast<unsigned char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+bool IsHighSurrogate(WCHAR c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLowSurrogate(WCHAR c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// UTF-8 of the text, the escapes back as their bytes: a pair is one character, so a U+DC00
+// met on its own is lone and the NUL byte, U+DC80..U+DCFF are raw bytes, and any other lone
+// surrogate becomes U+FFFD.
+bool EncodeAll(const WCHAR* text, FILE* stream) {
+    ByteSink out(stream);
+    for (const WCHAR* at = text; *at != 0; ++at) {
+        const WCHAR c = *at;
+        if (c < 0x80) {
+            out.Put(static_cast<unsigned char>(c));
+        } else if (IsHighSurrogate(c) && IsLowSurrogate(at[1])) {
+            PutCodePoint(out, 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
+                                  (static_cast<char32_t>(at[1]) - 0xDC00));
+            ++at;
+        } else if (c == kNulEscape || (c >= 0xDC80 && c <= 0xDCFF)) {
+            out.Put(static_cast<unsigned char>(c - 0xDC00));
+        } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+            PutCodePoint(out, 0xFFFD);
+        } else {
+            PutCodePoint(out, c);
+        }
+    }
+    return out.Flush();
 }
 
 }  // namespace
@@ -151,7 +235,7 @@ int ReadUnits(FILE* stream, WCHAR* buffer, int room, Pending& pending) {
 namespace platform::detail {
 
 void StartTextStream(FILE* stream) {
-    KeepPending(stream, Pending{});
+    ForgetPending(stream);
 }
 
 }  // namespace platform::detail
@@ -184,18 +268,5 @@ int fputws(const WCHAR* text, FILE* stream) {
         errno = EINVAL;
         return -1;
     }
-    std::string bytes;
-    for (const WCHAR* run = text;;) {
-        const WCHAR* end = run;
-        while (*end != 0 && !IsNulEscape(text, end)) ++end;
-        bytes +=
-            platform::ToUtf8(std::basic_string_view<WCHAR>(run, static_cast<size_t>(end - run)));
-        if (*end == 0) break;
-        bytes.push_back('\0');
-        run = end + 1;
-    }
-    if (!bytes.empty() && fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size()) {
-        return -1;
-    }
-    return 0;
+    return EncodeAll(text, stream) ? 0 : -1;
 }
