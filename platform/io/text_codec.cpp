@@ -6,8 +6,8 @@
 // second half of a surrogate pair, or the escapes of a broken sequence whose bytes were
 // already consumed) wait in a small per-stream store and come first on the next call, so
 // nothing is ever lost or reordered. That store is rarely used: while it is empty, a read
-// takes no lock but the stream's own. fputws encodes the whole text into a buffer on the
-// stack and hands it to the stream in one write.
+// takes no lock but the stream's own. fputws encodes the whole text straight into the
+// stream's buffer under one hold of the stream.
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -24,6 +24,7 @@
 #define flockfile _lock_file
 #define funlockfile _unlock_file
 #define getc_unlocked _getc_nolock
+#define putc_unlocked _putc_nolock
 #endif
 
 namespace {
@@ -160,24 +161,21 @@ int ReadUnits(FILE* stream, WCHAR* buffer, int room, Pending& pending) {
     return n;
 }
 
-// Collects encoded bytes and hands them to the stream a buffer at a time.
+// Puts encoded bytes straight into the stream's buffer, holding the stream for the whole
+// text so that no byte pays for a lock or a call of its own.
 class ByteSink {
   public:
-    explicit ByteSink(FILE* stream) : stream_(stream) {}
+    explicit ByteSink(FILE* stream) : stream_(stream) { flockfile(stream_); }
+    ~ByteSink() { funlockfile(stream_); }
+    ByteSink(const ByteSink&) = delete;
+    ByteSink& operator=(const ByteSink&) = delete;
     void Put(unsigned char byte) {
-        if (used_ == sizeof bytes_) Flush();
-        bytes_[used_++] = static_cast<char>(byte);
+        if (ok_ && putc_unlocked(byte, stream_) == EOF) ok_ = false;
     }
-    bool Flush() {
-        if (used_ != 0 && fwrite(bytes_, 1, used_, stream_) != used_) ok_ = false;
-        used_ = 0;
-        return ok_;
-    }
+    bool Ok() const { return ok_; }
 
   private:
     FILE* stream_;
-    char bytes_[1024];
-    size_t used_ = 0;
     bool ok_ = true;
 };
 
@@ -227,7 +225,7 @@ bool EncodeAll(const WCHAR* text, FILE* stream) {
             PutCodePoint(out, c);
         }
     }
-    return out.Flush();
+    return out.Ok();
 }
 
 }  // namespace
@@ -252,10 +250,9 @@ WCHAR* fgetws(WCHAR* buffer, int count, FILE* stream) {
     flockfile(stream);
     Pending pending = TakePending(stream);
     const int n = ReadUnits(stream, buffer, count - 1, pending);
-    const bool failed = ferror(stream) != 0;
     // Units held back are still unread text: the stream must not look finished yet. The
     // next read reaches the end again by itself.
-    if (pending.count != 0 && feof(stream) && !failed) clearerr(stream);
+    if (pending.count != 0 && feof(stream) && !ferror(stream)) clearerr(stream);
     KeepPending(stream, pending);
     funlockfile(stream);
     buffer[n] = 0;
