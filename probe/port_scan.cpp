@@ -79,8 +79,11 @@ void Notify(PortScan* scan, WPARAM code, LPARAM value) {
     PostMessageW(scan->ownerWindow, WM_PROBE_NOTIFY, code, value);
 }
 
-void ArmTimer(PortScan* scan) {
-    SetTimer(scan->ownerWindow, scan->timerId, kStepMs, OnScanTimer);
+// The next step comes a full period after this one began (since: its GetTickCount), so the
+// time spent closing and reopening ports does not push every later step back.
+void ArmTimer(PortScan* scan, DWORD since) {
+    const DWORD spent = GetTickCount() - since;
+    SetTimer(scan->ownerWindow, scan->timerId, spent < kStepMs ? kStepMs - spent : 0, OnScanTimer);
 }
 
 // One port's part of a tick. Returns true when the port was reopened at the next rate.
@@ -129,6 +132,7 @@ int StartPortScan(HWND window, UINT timerId) {
 int ScanFirstPass() {
     PortScan* scan = CurrentPortScan();
     if (scan == nullptr) return 0;
+    const DWORD began = GetTickCount();
     bool opened = false;
     for (int i = 0; i < PORT_COUNT; ++i) {
         if (OpenPort(scan, i)) {
@@ -141,7 +145,7 @@ int ScanFirstPass() {
         }
     }
     if (!opened) return 0;
-    ArmTimer(scan);
+    ArmTimer(scan, began);
     Notify(scan, NOTIFY_NEXT_BAUD, static_cast<LPARAM>(LadderRate(scan->baudStep[0])));
     return 1;
 }
@@ -149,6 +153,7 @@ int ScanFirstPass() {
 VOID CALLBACK OnScanTimer(HWND, UINT, UINT_PTR, DWORD) {
     PortScan* scan = CurrentPortScan();
     if (scan == nullptr) return;
+    const DWORD began = GetTickCount();
     KillTimer(scan->ownerWindow, scan->timerId);
     bool reopened = false;
     for (int i = 0; i < PORT_COUNT; ++i) {
@@ -160,7 +165,7 @@ VOID CALLBACK OnScanTimer(HWND, UINT, UINT_PTR, DWORD) {
         return;
     }
     Notify(scan, NOTIFY_NEXT_BAUD, static_cast<LPARAM>(LadderRate(scan->baudStep[0])));
-    ArmTimer(scan);
+    ArmTimer(scan, began);
 }
 
 void MarkPortFound(SerialChannel* channel, int type) {
