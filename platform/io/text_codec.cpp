@@ -11,13 +11,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
-#include <string>
 #include <unordered_map>
 
 #include "internal/text_stream.h"
-#include "platform/base/strings.h"
 #include "platform/io/textfile.h"
 
 #ifdef _WIN32
