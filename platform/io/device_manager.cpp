@@ -1,5 +1,5 @@
-// The start of the device manager: platform::StartDeviceManager builds the device table at
-// program start.
+// The device manager: platform::StartDeviceManager builds the device table at program
+// start, and the table follows the devices as they come and go from then on.
 //
 // Building it: host serial devices found in sysfs that no BuiltIn key names get a key of
 // their own, "Serial_<by-id name>" (or "Serial_<tty name>" without one), with the lowest
@@ -13,14 +13,29 @@
 // or some session's terminal, nor one that a process left behind when it died (its Owner
 // values name a process that is gone), nor one whose Index makes no name "<Prefix>0:" to
 // "<Prefix>9:" (said on stderr). Keys with a Dll are left to ActivateDevice.
+//
+// The same look is taken again whenever the kernel's notifications tell of a change in the
+// device trees (the monitor), and at most once a second when a name that is not active is
+// opened, for devices no notification tells of (a pseudo-terminal a simulator registered,
+// a container whose /dev never changes). A device that arrives is judged as at start; one
+// that leaves loses its Drivers\Active key.
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 
 #include "internal/device_discovery.h"
+#include "internal/device_monitor.h"
 #include "internal/device_table.h"
+#include "internal/devices_internal.h"
 #include "internal/registry_store.h"
 #include "internal/registry_values.h"
 #include "internal/tty_policy.h"
@@ -33,7 +48,7 @@ namespace {
 
 constexpr const char16_t* kBluetoothPorts = u"Software\\Microsoft\\Bluetooth\\Serial\\Ports";
 
-std::mutex bootMutex;  // one start at a time
+std::mutex startMutex;  // one start at a time
 
 struct BuiltInKey {
     std::u16string keyName;  // name under Drivers\BuiltIn
@@ -147,12 +162,13 @@ void AddKeysForNewTtys(const std::vector<HostTty>& ttys, std::vector<BuiltInKey>
 }
 
 // A key that names a device but makes no device name is the user's mistake: said once
-// per start, on stderr.
-bool MakesDeviceName(const BuiltInKey& k) {
+// per start and key, on stderr.
+bool MakesDeviceName(const BuiltInKey& k, std::set<std::u16string>& said) {
     bool letters = std::all_of(k.prefix.begin(), k.prefix.end(), [](char16_t c) {
         return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
     });
     if (letters && k.index <= kLastIndex) return true;
+    if (!said.insert(UpperName(k.keyName)).second) return false;
     std::fprintf(stderr,
                  "belvane: Drivers\\BuiltIn\\%s: Prefix \"%s\" and Index %lu make no device "
                  "name %s0: to %s9:; the key is ignored\n",
@@ -179,15 +195,52 @@ bool UsableDevice(const BuiltInKey& k) {
     return verdict == TtyVerdict::Serial || verdict == TtyVerdict::NotADevice;
 }
 
-void PublishBuiltInKeys(const std::vector<BuiltInKey>& keys) {
+bool NamesDevice(const BuiltInKey& k) {
+    return !k.prefix.empty() && k.hasIndex && !k.devicePath.empty();
+}
+
+std::u16string DeviceNameOf(const BuiltInKey& k) {
+    return k.prefix + FromUtf8(std::to_string(k.index)) + u":";
+}
+
+// Departures: a device stays while its key still names it, its owner lives and its node is
+// there; the others lose their name and their Drivers\Active key. Open handles keep their
+// own descriptor and read the device's end as a hang-up. Returns the names kept.
+std::set<std::u16string> DropDeparted(const std::vector<BuiltInKey>& keys) {
+    std::set<std::u16string> kept;
+    for (const Device& d : TtyDevices()) {
+        std::u16string name = UpperName(d.name);
+        bool stays = std::any_of(keys.begin(), keys.end(), [&](const BuiltInKey& k) {
+            return NamesDevice(k) && k.devicePath == d.devicePath &&
+                   UpperName(DeviceNameOf(k)) == name && OwnerAlive(k) &&
+                   DevicePresent(k.devicePath);
+        });
+        if (stays) {
+            kept.insert(name);
+            continue;
+        }
+        ReleaseDevice(d.name);
+        Unpublish(d.activeKey);
+    }
+    return kept;
+}
+
+// Arrivals: every key with Prefix, Index and a usable device whose name is free becomes a
+// device published under Drivers\Active; of two keys with one name the first wins. Only
+// newcomers are judged, so that a look with nothing new reads no process table.
+void ActivateArrivals(const std::vector<BuiltInKey>& keys, const std::set<std::u16string>& kept,
+                      std::set<std::u16string>& said) {
     for (const BuiltInKey& k : keys) {
-        if (k.prefix.empty() || !k.hasIndex || k.devicePath.empty()) continue;
-        if (!MakesDeviceName(k) || !OwnerAlive(k) || !UsableDevice(k)) continue;
+        if (!NamesDevice(k) || !MakesDeviceName(k, said)) continue;
+        std::u16string name = DeviceNameOf(k);
+        std::string unused;
+        if (kept.count(UpperName(name)) || FindDevice(name, unused) != DeviceKind::None) continue;
+        if (!OwnerAlive(k) || !UsableDevice(k)) continue;
         Device d;
-        d.name = k.prefix + FromUtf8(std::to_string(k.index)) + u":";
+        d.name = name;
         d.kind = DeviceKind::Tty;
         d.devicePath = k.devicePath;
-        if (!ClaimDevice(d)) continue;  // two keys with one name: the first wins
+        if (!ClaimDevice(d)) continue;
         SetActiveKey(d.name, Publish(d.name, std::u16string(kBuiltIn) + u"\\" + k.keyName));
     }
 }
@@ -230,7 +283,29 @@ void PublishBluetoothPorts(const std::vector<HostTty>& ttys, const std::vector<B
     }
 }
 
-void Boot() {
+std::int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+constexpr std::int64_t kLookAgainMs = 1000;  // looks on a failed open, at most this often
+
+struct Looks {
+    std::mutex mutex;               // one look at a time
+    std::set<std::u16string> said;  // keys whose bad Index was said since the start
+    std::atomic<bool> started{false};
+    std::atomic<std::int64_t> lastMs{0};
+};
+
+Looks& TheLooks() {
+    static Looks* looks = new Looks;  // lives until exit, also for late calls
+    return *looks;
+}
+
+// One look at the devices (the looks' mutex is held): new ttys get their keys, departed
+// devices go and arrived ones come. A look that finds nothing new writes nothing.
+void Look(Looks& looks) {
+    RegistryBatch batch;
     // Drivers\Active exists from the start, as on Windows CE, also with no device at all.
     HKEY active;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kActive, 0, nullptr, 0, KEY_READ, nullptr, &active,
@@ -239,20 +314,75 @@ void Boot() {
     std::vector<HostTty> ttys = DiscoverHostTtys();
     std::vector<BuiltInKey> keys = ReadBuiltInKeys();
     AddKeysForNewTtys(ttys, keys);
-    PublishBuiltInKeys(keys);
+    std::set<std::u16string> kept = DropDeparted(keys);
+    ActivateArrivals(keys, kept, looks.said);
     PublishBluetoothPorts(ttys, keys);
+    looks.lastMs = NowMs();
+}
+
+// The monitor of the running start; one owner for its thread and descriptors.
+struct Monitoring {
+    std::mutex mutex;
+    std::unique_ptr<DeviceMonitor> monitor;
+    pid_t owner = 0;  // a forked child has no monitor thread to stop
+};
+
+Monitoring& TheMonitoring() {
+    static Monitoring* monitoring = new Monitoring;  // lives until exit, also for late calls
+    return *monitoring;
+}
+
+void StopMonitor() {
+    Monitoring& m = TheMonitoring();
+    std::lock_guard<std::mutex> lock(m.mutex);
+    if (m.owner != getpid()) {
+        (void)m.monitor.release();  // the parent's thread: not ours to stop
+        return;
+    }
+    m.monitor.reset();
+}
+
+void StartMonitor() {
+    Monitoring& m = TheMonitoring();
+    std::lock_guard<std::mutex> lock(m.mutex);
+    m.owner = getpid();
+    m.monitor = std::make_unique<DeviceMonitor>(DevRoot(), [] {
+        Looks& looks = TheLooks();
+        std::lock_guard<std::mutex> lookLock(looks.mutex);
+        Look(looks);
+    });
 }
 
 }  // namespace
+
+bool LookAgainForDevices() {
+    Looks& looks = TheLooks();
+    if (!looks.started || NowMs() - looks.lastMs < kLookAgainMs) return false;
+    std::lock_guard<std::mutex> lock(looks.mutex);
+    if (NowMs() - looks.lastMs >= kLookAgainMs) Look(looks);  // else another just looked
+    return true;
+}
+
 }  // namespace platform::detail
 
 // A new start forgets the tty devices and their Drivers\Active keys and builds them again
 // from the registry and the device trees as they are now, as a new process would; loaded
-// drivers stay.
+// drivers stay. From then on a monitor follows the devices that come and go; it is stopped
+// at exit, after everything it uses was made.
 void platform::StartDeviceManager() {
     using namespace platform::detail;
-    std::lock_guard<std::mutex> lock(bootMutex);
-    RegistryBatch batch;  // the keys of a start are written once, and not at all when unchanged
-    for (const std::u16string& key : ForgetTtyDevices()) Unpublish(key);
-    Boot();
+    std::lock_guard<std::mutex> lock(startMutex);
+    StopMonitor();
+    {
+        Looks& looks = TheLooks();
+        std::lock_guard<std::mutex> lookLock(looks.mutex);
+        RegistryBatch batch;  // written once, and not at all when unchanged
+        for (const std::u16string& key : ForgetTtyDevices()) Unpublish(key);
+        looks.said.clear();
+        Look(looks);
+        looks.started = true;
+    }
+    StartMonitor();
+    static const bool stopsAtExit = std::atexit([] { StopMonitor(); }) == 0;
+    (void)stopsAtExit;
 }
