@@ -189,11 +189,11 @@ TEST_F(DeviceArrivalTest, ARegisteredKeyOpensOnceItsDeviceIsThere) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(Opens(u"COM5:"));
 
-    fs::create_symlink(inDev.slavePath(), dev + "/gps0");
     fs::create_directories(dir.file("links"));
     fs::create_symlink(elsewhere.slavePath(), outside);
-    EXPECT_TRUE(Eventually([&] { return Opens(u"COM4:"); })) << GetLastError();
     EXPECT_TRUE(Eventually([&] { return Opens(u"COM5:"); })) << GetLastError();
+    fs::create_symlink(inDev.slavePath(), dev + "/gps0");
+    EXPECT_TRUE(Eventually([&] { return Opens(u"COM4:"); })) << GetLastError();
     EXPECT_EQ(Active()["COM5:"], "Drivers\\BuiltIn\\Elsewhere");
 }
 
@@ -222,6 +222,51 @@ TEST_F(DeviceArrivalTest, AConsoleThatArrivesLaterIsNeverTaken) {
     EXPECT_FALSE(Opens(u"COM6:"));
     EXPECT_FALSE(Opens(u"COM2:"));
     EXPECT_EQ(Active().size(), 1u);
+}
+
+// Devices arriving and leaving in bursts while other threads open them and the program
+// starts the device manager again: no race (run under the thread sanitizer), and once the
+// trees settle the table agrees with them.
+TEST_F(DeviceArrivalTest, ArrivalsAndDeparturesRaceWithOpens) {
+    testsupport::PtyPair keyed, found;
+    WriteKey(u"Racer", "/dev/racer", 4);
+    platform::StartDeviceManager();
+    std::atomic<bool> done{false};
+    std::atomic<unsigned> opened{0};
+    auto opener = [&](LPCWSTR name) {
+        while (!done) {
+            HANDLE port = Open(name);
+            if (port == INVALID_HANDLE_VALUE) continue;
+            ++opened;
+            char buf[1];
+            DWORD got = 0;
+            COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
+            SetCommTimeouts(port, &timeouts);
+            ReadFile(port, buf, 1, &got, nullptr);
+            CloseHandle(port);
+        }
+    };
+    std::thread first(opener, u"COM4:"), second(opener, u"COM1:");
+    unsigned seed = 1;
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        fs::create_symlink(keyed.slavePath(), dev + "/racer");
+        PlugUsb("ttyUSB0", "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", found);
+        seed = seed * 1103515245 + 12345;
+        std::this_thread::sleep_for(std::chrono::milliseconds((seed >> 16) % 40));
+        fs::remove(dev + "/racer");
+        Unplug("ttyUSB0", "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        if (cycle % 70 == 35) platform::StartDeviceManager();
+    }
+    fs::create_symlink(keyed.slavePath(), dev + "/racer");
+    PlugUsb("ttyUSB0", "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", found);
+    EXPECT_TRUE(Eventually([&] { return Active().size() == 2; }));
+    done = true;
+    first.join();
+    second.join();
+    EXPECT_GT(opened.load(), 0u);
+    EXPECT_EQ(Active()["COM4:"], "Drivers\\BuiltIn\\Racer");
+    EXPECT_EQ(Active()["COM1:"],
+              "Drivers\\BuiltIn\\Serial_usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
 }
 
 }  // namespace
