@@ -19,6 +19,7 @@ namespace {
 // A node and its by-id link arrive a few milliseconds apart: the look waits for this much
 // quiet, so that it sees both.
 constexpr int kSettleMs = 30;
+constexpr int kMaxSettleRounds = 10;  // a /dev that never rests is looked at all the same
 constexpr unsigned kEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
 
 void Drain(int fd) {
@@ -45,14 +46,13 @@ struct DeviceMonitor::State {
     bool WaitForChange() {
         pollfd fds[2] = {{stop, POLLIN, 0}, {inotify, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) return true;
-        for (;;) {
+        for (int round = 0; round < kMaxSettleRounds; ++round) {
             if (fds[0].revents) return false;
             Drain(inotify);
             fds[0].revents = fds[1].revents = 0;
-            int ready = poll(fds, 2, kSettleMs);
-            if (ready == 0) return true;
-            if (ready < 0) return true;
+            if (poll(fds, 2, kSettleMs) <= 0) break;
         }
+        return !fds[0].revents;
     }
 
     // Folders that were missing (serial/by-id comes with the first USB device) are watched
