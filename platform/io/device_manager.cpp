@@ -240,8 +240,9 @@ void ActivateArrivals(const std::vector<BuiltInKey>& keys, const std::set<std::u
         d.name = name;
         d.kind = DeviceKind::Tty;
         d.devicePath = k.devicePath;
-        if (!ClaimDevice(d)) continue;
-        SetActiveKey(d.name, Publish(d.name, std::u16string(kBuiltIn) + u"\\" + k.keyName));
+        // Published before it can be opened, so whoever opened it finds its key.
+        d.activeKey = Publish(d.name, std::u16string(kBuiltIn) + u"\\" + k.keyName);
+        if (!ClaimDevice(d)) Unpublish(d.activeKey);
     }
 }
 
@@ -290,9 +291,14 @@ std::int64_t NowMs() {
 
 constexpr std::int64_t kLookAgainMs = 1000;  // looks on a failed open, at most this often
 
+// udev makes the by-id link of a USB device a moment after its node; a key made before
+// would name the tty and give a device that comes back a new number.
+constexpr std::int64_t kByIdWaitMs = 2000;
+
 struct Looks {
-    std::mutex mutex;               // one look at a time
-    std::set<std::u16string> said;  // keys whose bad Index was said since the start
+    std::mutex mutex;                              // one look at a time
+    std::set<std::u16string> said;                 // keys whose bad Index was said since start
+    std::map<std::string, std::int64_t> awaiting;  // newcomers without by-id: first seen
     std::atomic<bool> started{false};
     std::atomic<std::int64_t> lastMs{0};
 };
@@ -302,16 +308,32 @@ Looks& TheLooks() {
     return *looks;
 }
 
+// The ttys to take now: at start all of them; later a USB newcomer waits a while for its
+// by-id link (a later look takes it, with the link or without).
+std::vector<HostTty> SettledTtys(std::vector<HostTty> ttys, Looks& looks, bool start) {
+    std::map<std::string, std::int64_t> awaiting;
+    std::int64_t now = NowMs();
+    std::erase_if(ttys, [&](const HostTty& t) {
+        if (start || !t.awaitingById) return false;
+        auto it = looks.awaiting.find(t.tty);
+        std::int64_t first = it != looks.awaiting.end() ? it->second : now;
+        awaiting[t.tty] = first;
+        return now - first < kByIdWaitMs;
+    });
+    looks.awaiting = std::move(awaiting);
+    return ttys;
+}
+
 // One look at the devices (the looks' mutex is held): new ttys get their keys, departed
 // devices go and arrived ones come. A look that finds nothing new writes nothing.
-void Look(Looks& looks) {
+void Look(Looks& looks, bool start = false) {
     RegistryBatch batch;
     // Drivers\Active exists from the start, as on Windows CE, also with no device at all.
     HKEY active;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kActive, 0, nullptr, 0, KEY_READ, nullptr, &active,
                         nullptr) == ERROR_SUCCESS)
         RegCloseKey(active);
-    std::vector<HostTty> ttys = DiscoverHostTtys();
+    std::vector<HostTty> ttys = SettledTtys(DiscoverHostTtys(), looks, start);
     std::vector<BuiltInKey> keys = ReadBuiltInKeys();
     AddKeysForNewTtys(ttys, keys);
     std::set<std::u16string> kept = DropDeparted(keys);
@@ -379,7 +401,7 @@ void platform::StartDeviceManager() {
         RegistryBatch batch;  // written once, and not at all when unchanged
         for (const std::u16string& key : ForgetTtyDevices()) Unpublish(key);
         looks.said.clear();
-        Look(looks);
+        Look(looks, true);
         looks.started = true;
     }
     StartMonitor();

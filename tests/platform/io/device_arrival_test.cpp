@@ -39,6 +39,12 @@ bool Eventually(const std::function<bool()>& done) {
     return done();
 }
 
+std::string Listed(const std::map<std::string, std::string>& active) {
+    std::string text;
+    for (const auto& [name, key] : active) text += name + " " + key + "\n";
+    return text;
+}
+
 class DeviceArrivalTest : public ::testing::Test {
   protected:
     testsupport::TempDir dir;
@@ -259,7 +265,7 @@ TEST_F(DeviceArrivalTest, ArrivalsAndDeparturesRaceWithOpens) {
     }
     fs::create_symlink(keyed.slavePath(), dev + "/racer");
     PlugUsb("ttyUSB0", "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", found);
-    EXPECT_TRUE(Eventually([&] { return Active().size() == 2; }));
+    EXPECT_TRUE(Eventually([&] { return Active().size() == 2; })) << Listed(Active());
     done = true;
     first.join();
     second.join();
