@@ -45,8 +45,33 @@ bool Opens(LPCWSTR name) {
     return true;
 }
 
+// True while Drivers\Active has a device of that name.
+bool Active(const std::u16string& name) {
+    HKEY active;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\Active", 0, KEY_READ, &active) !=
+        ERROR_SUCCESS)
+        return false;
+    bool found = false;
+    char16_t sub[64];
+    DWORD length = 64;
+    for (DWORD i = 0; !found && RegEnumKeyExW(active, i, sub, &length, nullptr, nullptr, nullptr,
+                                              nullptr) == ERROR_SUCCESS;
+         ++i, length = 64) {
+        HKEY key;
+        if (RegOpenKeyExW(active, sub, 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
+        char16_t value[64] = {};
+        DWORD size = sizeof value - 2;
+        RegQueryValueExW(key, u"Name", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+        RegCloseKey(key);
+        found = name == value;
+    }
+    RegCloseKey(active);
+    return found;
+}
+
 // Seconds from making the link to the first open, polling every half millisecond as an
-// eager program would; then the link goes and the name is gone again.
+// eager program would; then the link goes, and the next try starts once the device has
+// left the table (its Drivers\Active key is gone).
 std::vector<double> Arrivals(const std::string& target, const std::string& link, LPCWSTR name,
                              int tries) {
     std::vector<double> samples;
@@ -58,7 +83,7 @@ std::vector<double> Arrivals(const std::string& target, const std::string& link,
         samples.push_back(bench::SecondsSince(start));
         fs::remove(link);
         Clock::time_point gone = Clock::now();
-        while (Opens(name) && bench::SecondsSince(gone) < 10)
+        while (bench::SecondsSince(gone) < 10 && (Opens(name) || Active(name)))
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return samples;

@@ -120,7 +120,12 @@ HANDLE OpenDevice(LPCWSTR name, DWORD, DWORD, DWORD) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return INVALID_HANDLE_VALUE;
     }
-    return OpenTty(hostPath);
+    HANDLE port = OpenTty(hostPath);
+    if (port == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+        LookAgainForDevices();  // it left where no notification told of it
+        SetLastError(ERROR_FILE_NOT_FOUND);
+    }
+    return port;
 }
 
 }  // namespace platform::detail
