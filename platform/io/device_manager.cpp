@@ -390,7 +390,7 @@ bool LookAgainForDevices() {
 // A new start forgets the tty devices and their Drivers\Active keys and builds them again
 // from the registry and the device trees as they are now, as a new process would; loaded
 // drivers stay. From then on a monitor follows the devices that come and go; it is stopped
-// at exit, after everything it uses was made.
+// at exit, before anything it uses (all made before the stop was registered) is torn down.
 void platform::StartDeviceManager() {
     using namespace platform::detail;
     std::lock_guard<std::mutex> lock(startMutex);
