@@ -1,16 +1,20 @@
-# Warnings and sanitizers, applied per target through belvane_options.
-add_library(belvane_options INTERFACE)
-target_compile_options(belvane_options INTERFACE
+# Warnings and sanitizers, applied per target through belvane_options; belvane_warnings is
+# the warnings alone, for a program that must not carry a sanitizer's signal handlers (the
+# driver helper, whose crash is the news it reports).
+add_library(belvane_warnings INTERFACE)
+target_compile_options(belvane_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
   -Wunused -Woverloaded-virtual -Wformat=2 -Wimplicit-fallthrough)
 # GCC 12 reports -Wrestrict and -Wnull-dereference inside the standard library's own string
 # and vector code at -O2 and above; neither warning is enabled, so optimised builds stay clean.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-  target_compile_options(belvane_options INTERFACE -Wno-restrict)
+  target_compile_options(belvane_warnings INTERFACE -Wno-restrict)
 endif()
 if(BELVANE_WERROR)
-  target_compile_options(belvane_options INTERFACE -Werror)
+  target_compile_options(belvane_warnings INTERFACE -Werror)
 endif()
+add_library(belvane_options INTERFACE)
+target_link_libraries(belvane_options INTERFACE belvane_warnings)
 if(BELVANE_SANITIZE STREQUAL "address")
   target_compile_options(belvane_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(belvane_options INTERFACE -fsanitize=address,undefined)

@@ -1,5 +1,5 @@
-// The start of the device manager: platform::StartDeviceManager builds the device table at
-// program start.
+// The device manager: platform::StartDeviceManager builds the device table at program
+// start, and the table follows the devices as they come and go from then on.
 //
 // Building it: host serial devices found in sysfs that no BuiltIn key names get a key of
 // their own, "Serial_<by-id name>" (or "Serial_<tty name>" without one), with the lowest
@@ -12,15 +12,30 @@
 // driver whose Init fails is not. Nor is a key whose device is no serial port, the console
 // or some session's terminal, nor one that a process left behind when it died (its Owner
 // values name a process that is gone), nor one whose Index makes no name "<Prefix>0:" to
-// "<Prefix>9:" (said on stderr). Keys with a Dll are left to ActivateDevice.
+// "<Prefix>9:" (noted in the account of failures). Keys with a Dll are left to ActivateDevice.
+//
+// The same look is taken again whenever the kernel's notifications tell of a change in the
+// device trees (the monitor), and at most once a second when a name that is not active is
+// opened, for devices no notification tells of (a pseudo-terminal a simulator registered,
+// a container whose /dev never changes). A device that arrives is judged as at start; one
+// that leaves loses its Drivers\Active key.
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 
 #include "internal/device_discovery.h"
+#include "internal/device_monitor.h"
 #include "internal/device_table.h"
+#include "internal/devices_internal.h"
 #include "internal/registry_store.h"
 #include "internal/registry_values.h"
 #include "internal/tty_policy.h"
@@ -34,7 +49,7 @@ namespace {
 
 constexpr const char16_t* kBluetoothPorts = u"Software\\Microsoft\\Bluetooth\\Serial\\Ports";
 
-std::mutex bootMutex;  // one start at a time
+std::mutex startMutex;  // one start at a time
 
 struct BuiltInKey {
     std::u16string keyName;  // name under Drivers\BuiltIn
@@ -148,12 +163,13 @@ void AddKeysForNewTtys(const std::vector<HostTty>& ttys, std::vector<BuiltInKey>
 }
 
 // A key that names a device but makes no device name is the user's mistake: said once
-// per start, on stderr.
-bool MakesDeviceName(const BuiltInKey& k) {
+// per start and key, in the account of failures.
+bool MakesDeviceName(const BuiltInKey& k, std::set<std::u16string>& said) {
     bool letters = std::all_of(k.prefix.begin(), k.prefix.end(), [](char16_t c) {
         return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
     });
     if (letters && k.index <= kLastIndex) return true;
+    if (!said.insert(UpperName(k.keyName)).second) return false;
     const std::string prefix = ToUtf8(k.prefix);
     platform::Note("Drivers\\BuiltIn\\" + ToUtf8(k.keyName) + ": Prefix \"" + prefix +
                    "\" and Index " + std::to_string(k.index) + " make no device name " + prefix +
@@ -178,16 +194,54 @@ bool UsableDevice(const BuiltInKey& k) {
     return verdict == TtyVerdict::Serial || verdict == TtyVerdict::NotADevice;
 }
 
-void PublishBuiltInKeys(const std::vector<BuiltInKey>& keys) {
+bool NamesDevice(const BuiltInKey& k) {
+    return !k.prefix.empty() && k.hasIndex && !k.devicePath.empty();
+}
+
+std::u16string DeviceNameOf(const BuiltInKey& k) {
+    return k.prefix + FromUtf8(std::to_string(k.index)) + u":";
+}
+
+// Departures: a device stays while its key still names it, its owner lives and its node is
+// there; the others lose their name and their Drivers\Active key. Open handles keep their
+// own descriptor and read the device's end as a hang-up. Returns the names kept.
+std::set<std::u16string> DropDeparted(const std::vector<BuiltInKey>& keys) {
+    std::set<std::u16string> kept;
+    for (const Device& d : TtyDevices()) {
+        std::u16string name = UpperName(d.name);
+        bool stays = std::any_of(keys.begin(), keys.end(), [&](const BuiltInKey& k) {
+            return NamesDevice(k) && k.devicePath == d.devicePath &&
+                   UpperName(DeviceNameOf(k)) == name && OwnerAlive(k) &&
+                   DevicePresent(k.devicePath);
+        });
+        if (stays) {
+            kept.insert(name);
+            continue;
+        }
+        ReleaseDevice(d.name);
+        Unpublish(d.activeKey);
+    }
+    return kept;
+}
+
+// Arrivals: every key with Prefix, Index and a usable device whose name is free becomes a
+// device published under Drivers\Active; of two keys with one name the first wins. Only
+// newcomers are judged, so that a look with nothing new reads no process table.
+void ActivateArrivals(const std::vector<BuiltInKey>& keys, const std::set<std::u16string>& kept,
+                      std::set<std::u16string>& said) {
     for (const BuiltInKey& k : keys) {
-        if (k.prefix.empty() || !k.hasIndex || k.devicePath.empty()) continue;
-        if (!MakesDeviceName(k) || !OwnerAlive(k) || !UsableDevice(k)) continue;
+        if (!NamesDevice(k) || !MakesDeviceName(k, said)) continue;
+        std::u16string name = DeviceNameOf(k);
+        std::string unused;
+        if (kept.count(UpperName(name)) || FindDevice(name, unused) != DeviceKind::None) continue;
+        if (!OwnerAlive(k) || !UsableDevice(k)) continue;
         Device d;
-        d.name = k.prefix + FromUtf8(std::to_string(k.index)) + u":";
+        d.name = name;
         d.kind = DeviceKind::Tty;
         d.devicePath = k.devicePath;
-        if (!ClaimDevice(d)) continue;  // two keys with one name: the first wins
-        SetActiveKey(d.name, Publish(d.name, std::u16string(kBuiltIn) + u"\\" + k.keyName));
+        // Published before it can be opened, so whoever opened it finds its key.
+        d.activeKey = Publish(d.name, std::u16string(kBuiltIn) + u"\\" + k.keyName);
+        if (!ClaimDevice(d)) Unpublish(d.activeKey);
     }
 }
 
@@ -229,29 +283,127 @@ void PublishBluetoothPorts(const std::vector<HostTty>& ttys, const std::vector<B
     }
 }
 
-void Boot() {
+std::int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+constexpr std::int64_t kLookAgainMs = 1000;  // looks on a failed open, at most this often
+
+// udev makes the by-id link of a USB device a moment after its node; a key made before
+// would name the tty and give a device that comes back a new number.
+constexpr std::int64_t kByIdWaitMs = 2000;
+
+struct Looks {
+    std::mutex mutex;                              // one look at a time
+    std::set<std::u16string> said;                 // keys whose bad Index was said since start
+    std::map<std::string, std::int64_t> awaiting;  // newcomers without by-id: first seen
+    std::atomic<bool> started{false};
+    std::atomic<std::int64_t> lastMs{0};
+};
+
+Looks& TheLooks() {
+    static Looks* looks = new Looks;  // lives until exit, also for late calls
+    return *looks;
+}
+
+// The ttys to take now: at start all of them; later a USB newcomer waits a while for its
+// by-id link (a later look takes it, with the link or without).
+std::vector<HostTty> SettledTtys(std::vector<HostTty> ttys, Looks& looks, bool start) {
+    std::map<std::string, std::int64_t> awaiting;
+    std::int64_t now = NowMs();
+    std::erase_if(ttys, [&](const HostTty& t) {
+        if (start || !t.awaitingById) return false;
+        auto it = looks.awaiting.find(t.tty);
+        std::int64_t first = it != looks.awaiting.end() ? it->second : now;
+        awaiting[t.tty] = first;
+        return now - first < kByIdWaitMs;
+    });
+    looks.awaiting = std::move(awaiting);
+    return ttys;
+}
+
+// One look at the devices (the looks' mutex is held): new ttys get their keys, departed
+// devices go and arrived ones come. A look that finds nothing new writes nothing.
+void Look(Looks& looks, bool start = false) {
+    RegistryBatch batch;
     // Drivers\Active exists from the start, as on Windows CE, also with no device at all.
     HKEY active;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kActive, 0, nullptr, 0, KEY_READ, nullptr, &active,
                         nullptr) == ERROR_SUCCESS)
         RegCloseKey(active);
-    std::vector<HostTty> ttys = DiscoverHostTtys();
+    std::vector<HostTty> ttys = SettledTtys(DiscoverHostTtys(), looks, start);
     std::vector<BuiltInKey> keys = ReadBuiltInKeys();
     AddKeysForNewTtys(ttys, keys);
-    PublishBuiltInKeys(keys);
+    std::set<std::u16string> kept = DropDeparted(keys);
+    ActivateArrivals(keys, kept, looks.said);
     PublishBluetoothPorts(ttys, keys);
+    looks.lastMs = NowMs();
+}
+
+// The monitor of the running start; one owner for its thread and descriptors.
+struct Monitoring {
+    std::mutex mutex;
+    std::unique_ptr<DeviceMonitor> monitor;
+    pid_t owner = 0;  // a forked child has no monitor thread to stop
+};
+
+Monitoring& TheMonitoring() {
+    static Monitoring* monitoring = new Monitoring;  // lives until exit, also for late calls
+    return *monitoring;
+}
+
+void StopMonitor() {
+    Monitoring& m = TheMonitoring();
+    std::lock_guard<std::mutex> lock(m.mutex);
+    if (m.owner != getpid()) {
+        (void)m.monitor.release();  // the parent's thread: not ours to stop
+        return;
+    }
+    m.monitor.reset();
+}
+
+void StartMonitor() {
+    Monitoring& m = TheMonitoring();
+    std::lock_guard<std::mutex> lock(m.mutex);
+    m.owner = getpid();
+    m.monitor = std::make_unique<DeviceMonitor>(DevRoot(), [] {
+        Looks& looks = TheLooks();
+        std::lock_guard<std::mutex> lookLock(looks.mutex);
+        Look(looks);
+    });
 }
 
 }  // namespace
+
+bool LookAgainForDevices() {
+    Looks& looks = TheLooks();
+    if (!looks.started || NowMs() - looks.lastMs < kLookAgainMs) return false;
+    std::lock_guard<std::mutex> lock(looks.mutex);
+    if (NowMs() - looks.lastMs >= kLookAgainMs) Look(looks);  // else another just looked
+    return true;
+}
+
 }  // namespace platform::detail
 
 // A new start forgets the tty devices and their Drivers\Active keys and builds them again
 // from the registry and the device trees as they are now, as a new process would; loaded
-// drivers stay.
+// drivers stay. From then on a monitor follows the devices that come and go; it is stopped
+// at exit, before anything it uses (all made before the stop was registered) is torn down.
 void platform::StartDeviceManager() {
     using namespace platform::detail;
-    std::lock_guard<std::mutex> lock(bootMutex);
-    RegistryBatch batch;  // the keys of a start are written once, and not at all when unchanged
-    for (const std::u16string& key : ForgetTtyDevices()) Unpublish(key);
-    Boot();
+    std::lock_guard<std::mutex> lock(startMutex);
+    StopMonitor();
+    {
+        Looks& looks = TheLooks();
+        std::lock_guard<std::mutex> lookLock(looks.mutex);
+        RegistryBatch batch;  // written once, and not at all when unchanged
+        for (const std::u16string& key : ForgetTtyDevices()) Unpublish(key);
+        looks.said.clear();
+        Look(looks, true);
+        looks.started = true;
+    }
+    StartMonitor();
+    static const bool stopsAtExit = std::atexit([] { StopMonitor(); }) == 0;
+    (void)stopsAtExit;
 }

@@ -67,6 +67,15 @@ std::vector<std::u16string> ForgetTtyDevices() {
     return stale;
 }
 
+std::vector<Device> TtyDevices() {
+    std::vector<Device> ttys;
+    Table& t = TheTable();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    for (const auto& [name, device] : t.devices)
+        if (device.kind == DeviceKind::Tty) ttys.push_back(device);
+    return ttys;
+}
+
 std::u16string Publish(const std::u16string& name, const std::u16string& deviceKey) {
     unsigned number;
     {
@@ -114,6 +123,8 @@ DeviceKind FindDevice(std::u16string_view name, std::string& hostPath) {
 HANDLE OpenDevice(LPCWSTR name, DWORD, DWORD, DWORD) {
     std::string hostPath;
     DeviceKind kind = IsDeviceName(name) ? FindDevice(name, hostPath) : DeviceKind::None;
+    if (kind == DeviceKind::None && IsDeviceName(name) && LookAgainForDevices())
+        kind = FindDevice(name, hostPath);
     if (kind == DeviceKind::None) {
         if (IsDeviceName(name) && !AnyTtyDevice())
             Note(
@@ -126,7 +137,12 @@ HANDLE OpenDevice(LPCWSTR name, DWORD, DWORD, DWORD) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return INVALID_HANDLE_VALUE;
     }
-    return OpenTty(hostPath, UpperName(name));
+    HANDLE port = OpenTty(hostPath, UpperName(name));
+    if (port == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+        LookAgainForDevices();  // it left where no notification told of it
+        SetLastError(ERROR_FILE_NOT_FOUND);
+    }
+    return port;
 }
 
 }  // namespace platform::detail

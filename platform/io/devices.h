@@ -10,7 +10,8 @@
 #include "platform/base/types.h"
 
 namespace platform {
-// Builds the device table from the registry and the device trees as they are now. Called
+// Builds the device table from the registry and the device trees as they are now and starts
+// the monitor that keeps it in step with devices that come and go (stopped at exit). Called
 // once at program start (platform::StartPlatform) and by test fixtures; a later call forgets
 // the tty devices and builds them again, as a new process would.
 void StartDeviceManager();

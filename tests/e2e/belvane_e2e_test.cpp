@@ -108,6 +108,42 @@ TEST_P(BelvaneEndToEnd, FindsTheBenchAndDeploysIntoTheFilesLayout) {
     ASSERT_TRUE(session.WaitFor("exit=0", 10000)) << session.Screen();
 }
 
+// Belvane with the simulator's bench and an empty host: the report once the scan ends.
+std::string ScanReport(const testsupport::TempDir& dir, const std::string& bench) {
+    const std::string program = dir.file("kovu");
+    fs::create_directories(program);
+    fs::create_directories(dir.file("empty"));
+    fs::copy_file(BELVANE_PROGRAM, program + "/Belvane");
+    fs::copy_file(VIRTUAL_PORT_DRIVER, program + "/Morvex.dll");
+    WriteFileBytes(program + "/Belv.ini", kLayouts[0].before);
+    WriteFileBytes(dir.file("bench"), bench);
+    testsupport::SimulatorProcess simulator(BELVANE_SIM_PROGRAM, dir.file("registry.reg"),
+                                            dir.file("bench"), dir.file("ready"));
+    if (!simulator.WaitReady()) return "simulator not ready";
+    testsupport::TmuxSession session(
+        program + "/Belvane; echo \"exit=$?\"; sleep 60",
+        {"BELVANE_REGISTRY=" + dir.file("registry.reg"), "BELVANE_SYSFS_ROOT=" + dir.file("empty"),
+         "BELVANE_PROC_ROOT=" + dir.file("empty")},
+        100, 30);
+    session.WaitFor("Virtual:com=", 120000);
+    return Trimmed(session.Screen());
+}
+
+// A receiver plugged in while the scan runs is found at the next step, at its own rate,
+// beside the one that was there from the start.
+TEST(BelvaneDevicesThatComeAndGo, AReceiverPluggedInDuringTheScanIsFound) {
+    testsupport::TempDir dir;
+    std::string report = ScanReport(dir, "COM1 gps 4800\nCOM7 gps 57600 plug=5\n");
+    EXPECT_NE(report.find("GPS:com=1,7 buand=4800,57600;"), std::string::npos) << report;
+}
+
+// A receiver pulled out during the scan and plugged back is still found.
+TEST(BelvaneDevicesThatComeAndGo, AReceiverPulledOutAndPluggedBackIsFound) {
+    testsupport::TempDir dir;
+    std::string report = ScanReport(dir, "COM1 gps 4800\nCOM4 gps 57600 pull=3 plug=8\n");
+    EXPECT_NE(report.find("GPS:com=1,4 buand=4800,57600;"), std::string::npos) << report;
+}
+
 std::string LayoutName(const ::testing::TestParamInfo<Layout>& param) {
     return param.param.name;
 }

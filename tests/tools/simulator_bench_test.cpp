@@ -79,6 +79,23 @@ TEST(BenchTest, RejectsBadLinesNamingTheLine) {
     EXPECT_NE(OnlyError("# nothing\n\n").find("describes no device"), std::string::npos);
 }
 
+// Plugging in and pulling out: whether the device is there at start follows from the order.
+TEST(BenchTest, PlugAndPullTimesDecideWhetherADeviceIsThereAtStart) {
+    sim::Bench bench = Parse(
+        "COM1 gps 4800\nCOM2 gps 57600 plug=5\nCOM3 radar 9600 pull=3 plug=8.5\n"
+        "COM4 silent 9600 plug=1 pull=2\nCOM5 noise 9600 pull=0.25\n");
+    ASSERT_TRUE(bench.errors.empty()) << bench.errors.front();
+    const bool present[] = {true, false, true, false, true};
+    for (std::size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(bench.devices[i].PresentAtStart(), present[i]) << i;
+    EXPECT_EQ(bench.devices[1].plugMs, 5000);
+    EXPECT_EQ(bench.devices[2].plugMs, 8500);
+    EXPECT_EQ(bench.devices[4].pullMs, 250);
+    EXPECT_NE(OnlyError("COM4 gps 9600 plug=-1").find("plug must be"), std::string::npos);
+    EXPECT_NE(OnlyError("COM4 gps 9600 pull=soon").find("pull must be"), std::string::npos);
+    EXPECT_NE(OnlyError("COM4 gps 9600 plug=2 pull=2").find("same time"), std::string::npos);
+}
+
 TEST(BenchTest, ReportsEveryBadLineAndDuplicatePorts) {
     sim::Bench bench = Parse("COM1 gps 4800\nCOM2 radar x\nCOM1 noise 9600\nCOM3 fog 9600\n");
     ASSERT_EQ(bench.errors.size(), 3u);

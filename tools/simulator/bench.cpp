@@ -59,9 +59,22 @@ std::vector<std::string> SplitList(std::string_view text) {
     return items;
 }
 
+// Seconds after start, such as 5 or 2.5, in milliseconds.
+std::optional<long long> Seconds(std::string_view text) {
+    auto seconds = Number<double>(text);
+    if (!seconds || !(*seconds >= 0 && *seconds <= 86400)) return std::nullopt;
+    return static_cast<long long>(*seconds * 1000 + 0.5);
+}
+
 // Applies one key=value option; returns an error message or an empty string.
 std::string ApplyOption(DeviceSpec& device, std::string_view key, std::string_view value,
                         std::string_view baseDir) {
+    if (key == "plug" || key == "pull") {
+        auto ms = Seconds(value);
+        if (!ms) return std::string(key) + " must be a number of seconds from 0 to 86400";
+        (key == "plug" ? device.plugMs : device.pullMs) = *ms;
+        return {};
+    }
     bool gps = device.kind == DeviceKind::Gps;
     bool timed = device.kind == DeviceKind::Radar || device.kind == DeviceKind::Noise;
     if (gps && key == "talker") {
@@ -136,6 +149,8 @@ std::string ParseDevice(const std::vector<std::string>& tokens, DeviceSpec& devi
         if (!error.empty()) return error;
         talkerOrSentences = talkerOrSentences || key == "talker" || key == "sentences";
     }
+    if (device.plugMs >= 0 && device.plugMs == device.pullMs)
+        return "plug and pull at the same time";
     if (!device.replayPath.empty() && talkerOrSentences)
         return "a replayed capture has its own talker and sentences; drop talker= and sentences=";
     return {};

@@ -4,6 +4,7 @@
 //   COM2 radar 9600 8N1 mode=triples interval=250
 //   COM5 noise 9600
 //   COM6 silent 9600   # comment
+//   COM7 gps 57600 plug=5 pull=20   # plugged in 5 s after start, pulled out at 20 s
 #pragma once
 
 #include <string>
@@ -25,7 +26,13 @@ struct DeviceSpec {
     std::string replayPath;  // gps only: a capture file to replay instead of generated output
     RadarMode radarMode = RadarMode::Frames;
     unsigned intervalMs = 500;  // radar: between transmissions; noise: between bursts
+    // Milliseconds after start at which the device is plugged in and pulled out, or -1. A
+    // device is there from the start unless it is plugged in before it is pulled out.
+    long long plugMs = -1;
+    long long pullMs = -1;
     int lineNumber = 0;
+
+    bool PresentAtStart() const { return plugMs < 0 || (pullMs >= 0 && pullMs < plugMs); }
 };
 
 struct Bench {

@@ -55,6 +55,7 @@ struct Device {
     sim::PtyPort port;
     sim::Emulator emulator;
     sim::Registration registration;
+    bool present = false;  // plugged in: its pty is open and its key written
 };
 
 struct Session {
@@ -163,14 +164,15 @@ void ChooseRegistry(const Options& options, const Session& session) {
     std::cout << "registry " << file << "\n";
 }
 
+// Plugs a device in: its pseudo-terminal and its key.
 bool SetUpDevice(Device& device, long long nowMs, unsigned seed) {
     std::string error;
     if (!sim::OpenPtyPort(device.port, error)) {
         std::cerr << "belvane-sim: " << error << "\n";
         return false;
     }
-    sim::StartEmulator(device.emulator, device.setup, std::move(device.replayBursts), nowMs,
-                       time(nullptr), seed);
+    sim::StartEmulator(device.emulator, device.setup, device.replayBursts, nowMs, time(nullptr),
+                       seed);
     bool replaced = false;
     if (!sim::RegisterDevice(device.setup, device.port.slavePath, device.registration, replaced,
                              error)) {
@@ -180,14 +182,24 @@ bool SetUpDevice(Device& device, long long nowMs, unsigned seed) {
     if (replaced)
         std::cerr << "belvane-sim: replaced a registration of COM" << device.setup.comIndex
                   << " left by an earlier simulator\n";
+    device.present = true;
     return true;
+}
+
+// Pulls a device out: its key goes and its pseudo-terminal closes, so that a program that
+// has it open sees the line hang up.
+void PullDevice(Device& device) {
+    if (!device.present) return;
+    sim::Unregister(device.registration);
+    sim::ClosePtyPort(device.port);
+    device.present = false;
 }
 
 std::string DeviceLine(const Device& device) {
     const sim::DeviceSpec& setup = device.setup;
     return "COM" + std::to_string(setup.comIndex) + " " + sim::KindName(setup.kind) + " " +
            std::to_string(setup.line.baud) + " " + sim::FormatFraming(setup.line) + " " +
-           device.port.slavePath;
+           (device.present ? device.port.slavePath : "(not plugged in)");
 }
 
 bool WriteReadyFile(Session& session, const std::string& text) {
@@ -216,10 +228,7 @@ bool AnnounceReady(Session& session) {
 }
 
 void TearDown(Session& session) {
-    for (Device& device : session.devices) {
-        sim::Unregister(device.registration);
-        sim::ClosePtyPort(device.port);
-    }
+    for (Device& device : session.devices) PullDevice(device);
     if (session.readyWritten) std::remove(session.readyFile.c_str());
     sim::RemoveEmptyKeys(session.createdKeys);
     if (!session.tempDir.empty()) {
@@ -228,10 +237,32 @@ void TearDown(Session& session) {
     }
 }
 
-void Run(Session& session) {
+// Plugs in and pulls out the devices whose time has come (times count from startMs); says
+// so on the output.
+void PlugAndPull(Session& session, long long startMs, long long now, std::mt19937& seeds) {
+    for (Device& device : session.devices) {
+        const sim::DeviceSpec& setup = device.setup;
+        long long& plug = device.setup.plugMs;
+        long long& pull = device.setup.pullMs;
+        if (!device.present && plug >= 0 && now - startMs >= plug) {
+            plug = -1;
+            if (SetUpDevice(device, now, seeds()))
+                std::cout << "plugged " << DeviceLine(device) << std::endl;
+        } else if (device.present && pull >= 0 && now - startMs >= pull) {
+            pull = -1;
+            PullDevice(device);
+            std::cout << "pulled COM" << setup.comIndex << std::endl;
+        }
+    }
+}
+
+void Run(Session& session, long long startMs, unsigned seed) {
+    std::mt19937 seeds(seed);
     while (!g_stopSignal) {
         long long now = NowMs();
-        for (Device& device : session.devices) sim::ServicePort(device.port, device.emulator, now);
+        PlugAndPull(session, startMs, now, seeds);
+        for (Device& device : session.devices)
+            if (device.present) sim::ServicePort(device.port, device.emulator, now);
         usleep(5000);
     }
 }
@@ -253,9 +284,10 @@ int main(int argc, char** argv) {
     long long now = NowMs();
     session.createdKeys = sim::MissingParentKeys();
     for (std::size_t i = 0; i < session.devices.size() && ok && !g_stopSignal; ++i)
-        ok = SetUpDevice(session.devices[i], now, entropy());
+        if (session.devices[i].setup.PresentAtStart())
+            ok = SetUpDevice(session.devices[i], now, entropy());
     if (ok && !g_stopSignal) ok = AnnounceReady(session);
-    if (ok) Run(session);
+    if (ok) Run(session, now, entropy());
     TearDown(session);
     return ok ? 0 : 1;
 }

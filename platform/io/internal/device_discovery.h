@@ -12,6 +12,9 @@ struct HostTty {
     std::string byId;  // name under /dev/serial/by-id, or empty
     std::string friendly;
     bool bluetooth = false;
+    bool usb = false;
+    // A USB device without its by-id link where udev makes them: the link may be on its way.
+    bool awaitingById = false;
     // The path a registry key names it by: the by-id name where there is one.
     std::string DevicePath() const {
         return byId.empty() ? "/dev/" + tty : "/dev/serial/by-id/" + byId;

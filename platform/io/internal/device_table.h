@@ -27,6 +27,13 @@ void ReleaseDevice(const std::u16string& name);
 void SetActiveKey(const std::u16string& name, const std::u16string& activeKey);
 // Drops every tty device and returns their Drivers\Active keys; loaded drivers stay.
 std::vector<std::u16string> ForgetTtyDevices();
+// The tty devices now in the table.
+std::vector<Device> TtyDevices();
+
+// Looks at the devices again when the last look is at least a second old, so that a device
+// that arrived where no notification tells of it is found by the next open of its name;
+// true when it looked. Defined by the device manager.
+bool LookAgainForDevices();
 
 // Publishes a device under Drivers\Active with its Name and the Key it was made from;
 // returns the key path ("" on failure). Numbers are never reused in a process.

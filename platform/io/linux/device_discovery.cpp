@@ -127,6 +127,7 @@ bool DescribeTty(const std::string& name, const std::set<std::string>& consoles,
     }
     std::string usb = UsbDeviceDir(deviceDir);
     if (!usb.empty()) {
+        out.usb = true;
         out.friendly = UsbFriendlyName(usb, driver);
         return true;
     }
@@ -153,11 +154,13 @@ std::vector<HostTty> DiscoverHostTtys() {
     std::set<std::string> consoles;
     if (!ConsoleTtys(consoles)) return found;
     std::map<std::string, std::string> byId = ByIdNames();
+    bool byIdFolder = Exists(DevRoot() + "/serial/by-id");
     for (const std::string& name : DirEntries(SysRoot() + "/class/tty")) {
         HostTty tty;
         if (!DescribeTty(name, consoles, tty)) continue;
         auto it = byId.find(name);
         if (it != byId.end()) tty.byId = it->second;
+        tty.awaitingById = byIdFolder && tty.usb && tty.byId.empty();
         found.push_back(tty);
     }
     // A stable order, so that first numbers do not depend on directory order.
