@@ -19,6 +19,7 @@
 #include "platform/io/files.h"
 #include "platform/io/registry.h"
 #include "platform/io/serial.h"
+#include "support/device_trees.h"
 #include "support/test_support.h"
 
 namespace {
@@ -45,16 +46,8 @@ std::string Listed(const std::map<std::string, std::string>& active) {
     return text;
 }
 
-class DeviceArrivalTest : public ::testing::Test {
+class DeviceArrivalTest : public testsupport::DeviceTreeTest {
   protected:
-    testsupport::TempDir dir;
-    std::string sys = dir.file("sys"), dev = dir.file("dev"), proc = dir.file("proc");
-    std::string file = dir.file("registry.reg");
-    testsupport::ScopedEnv registry{"BELVANE_REGISTRY", file.c_str()};
-    testsupport::ScopedEnv sysfs{"BELVANE_SYSFS_ROOT", sys.c_str()};
-    testsupport::ScopedEnv devRoot{"BELVANE_DEV_ROOT", dev.c_str()};
-    testsupport::ScopedEnv procRoot{"BELVANE_PROC_ROOT", proc.c_str()};
-
     void SetUp() override {
         fs::create_directories(sys + "/class/tty");
         fs::create_directories(dev);
@@ -85,17 +78,6 @@ class DeviceArrivalTest : public ::testing::Test {
         fs::remove(dev + "/serial/by-id/" + byId);
         fs::remove(dev + "/" + tty);
         fs::remove_all(sys + "/class/tty/" + tty);
-    }
-
-    static HANDLE Open(LPCWSTR name) {
-        return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    }
-    static bool Opens(LPCWSTR name) {
-        HANDLE port = Open(name);
-        if (port == INVALID_HANDLE_VALUE) return false;
-        CloseHandle(port);
-        return true;
     }
 
     // Drivers\Active as "Name" -> "Key".

@@ -21,6 +21,7 @@
 #include "platform/io/files.h"
 #include "platform/io/registry.h"
 #include "platform/io/serial.h"
+#include "support/device_trees.h"
 #include "support/test_support.h"
 
 namespace {
@@ -63,18 +64,8 @@ class DeviceTrustTest : public ::testing::Test {
         RegCloseKey(key);
     }
 
-    static HANDLE Open(LPCWSTR name) {
-        return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    }
-
-    // Opens and closes a port; the last error tells why it could not be opened.
-    static bool Opens(LPCWSTR name) {
-        HANDLE port = Open(name);
-        if (port == INVALID_HANDLE_VALUE) return false;
-        CloseHandle(port);
-        return true;
-    }
+    static HANDLE Open(LPCWSTR name) { return testsupport::DeviceTreeTest::Open(name); }
+    static bool Opens(LPCWSTR name) { return testsupport::DeviceTreeTest::Opens(name); }
 
     static std::string DeviceNumber(const std::string& path) {
         struct stat st {};

@@ -13,6 +13,7 @@
 #include "platform/base/strings.h"
 #include "platform/io/files.h"
 #include "platform/io/registry.h"
+#include "support/device_trees.h"
 #include "support/test_support.h"
 
 namespace {
@@ -27,15 +28,8 @@ constexpr const char* kFtdiById = "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"
 constexpr const char* kAcmById = "usb-u-blox_AG_-_www.u-blox.com_u-blox_7_-_GPS_GNSS_Receiver-if00";
 
 // A private registry and fake sysfs, /dev and /proc trees.
-class DevicesTest : public ::testing::Test {
+class DevicesTest : public testsupport::DeviceTreeTest {
   protected:
-    testsupport::TempDir dir;
-    std::string sys = dir.file("sys"), dev = dir.file("dev"), proc = dir.file("proc");
-    std::string file = dir.file("registry.reg");
-    testsupport::ScopedEnv registry{"BELVANE_REGISTRY", file.c_str()};
-    testsupport::ScopedEnv sysfs{"BELVANE_SYSFS_ROOT", sys.c_str()};
-    testsupport::ScopedEnv devRoot{"BELVANE_DEV_ROOT", dev.c_str()};
-    testsupport::ScopedEnv procRoot{"BELVANE_PROC_ROOT", proc.c_str()};
     std::string log = dir.file("driver.log");
     testsupport::ScopedEnv driverLog{"BELVANE_TEST_DRIVER_LOG", log.c_str()};
 

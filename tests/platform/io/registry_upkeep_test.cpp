@@ -14,6 +14,7 @@
 #include "platform/base/account.h"
 #include "platform/io/devices.h"
 #include "platform/io/registry.h"
+#include "support/device_trees.h"
 #include "support/test_support.h"
 
 namespace {
@@ -23,16 +24,8 @@ using testsupport::ReadFileBytes;
 using testsupport::WriteFileBytes;
 
 // A private registry file and device trees; ttys are added as USB adapters.
-class RegistryUpkeepTest : public ::testing::Test {
+class RegistryUpkeepTest : public testsupport::DeviceTreeTest {
   protected:
-    testsupport::TempDir dir;
-    std::string file = dir.file("registry.reg");
-    std::string sys = dir.file("sys"), dev = dir.file("dev"), proc = dir.file("proc");
-    testsupport::ScopedEnv registry{"BELVANE_REGISTRY", file.c_str()};
-    testsupport::ScopedEnv sysfs{"BELVANE_SYSFS_ROOT", sys.c_str()};
-    testsupport::ScopedEnv devRoot{"BELVANE_DEV_ROOT", dev.c_str()};
-    testsupport::ScopedEnv procRoot{"BELVANE_PROC_ROOT", proc.c_str()};
-
     void SetUp() override {
         fs::create_directories(sys + "/class/tty");
         fs::create_directories(dev + "/serial/by-id");
