@@ -142,7 +142,9 @@ TEST_F(ListerTerminal, LongLinesShowWholeOrScrollSideways) {
         ASSERT_TRUE(wide.WaitFor("LumbraPorts v1.0", kWaitMs)) << wide.Screen();
         EXPECT_NE(wide.Screen().find("COM2: - " + name), std::string::npos) << wide.Screen();
     }
-    testsupport::TmuxSession narrow(LUMBRAPORTS_PATH, Env(), 80, 30);
+    // A runtime folder of its own: the wide one may still be ending when this one starts.
+    testsupport::TempDir narrowRuntime;
+    testsupport::TmuxSession narrow(LUMBRAPORTS_PATH, Env(narrowRuntime.path()), 80, 30);
     ASSERT_TRUE(narrow.WaitFor("LumbraPorts v1.0", kWaitMs)) << narrow.Screen();
     EXPECT_EQ(narrow.Screen().find("(the end)"), std::string::npos) << narrow.Screen();
     narrow.SendKeys("Tab");  // from the OK button to the list
