@@ -1,9 +1,15 @@
-# Installation and the Debian package: the programs and the simulator in bin, a man page for
+# Installation and the Debian package: the programs, the driver helper and the simulator in bin, a man page for
 # each in share/man/man1, the README and the licences in share/doc/belvane.
 include(GNUInstallDirs)
 set(BELVANE_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/belvane)
 
 install(TARGETS Belvane LumbraPorts belvane-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The helper that runs driver libraries for the device manager: Belvane looks for it beside
+# itself. Installed without write permission for group and others, as the device manager
+# demands of what it runs.
+install(TARGETS belvane-devhost RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
+                    WORLD_EXECUTE)
 # The simulator's default bench and the captures it replays, where the installed
 # belvane-sim looks for them (../share/belvane/ from its own folder).
 install(FILES tools/simulator/default.bench DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/belvane)

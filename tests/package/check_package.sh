@@ -9,6 +9,8 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 programs=(Belvane LumbraPorts belvane-sim)
+# The driver helper is installed beside Belvane, where Belvane looks for it.
+helpers=(belvane-devhost)
 prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log"; fail "cmake --install"; }
 
@@ -31,6 +33,10 @@ done
 [ -f "$prefix/share/doc/belvane/COPYING.gpsd" ] || fail "licence of the captures not installed"
 [ -f "$prefix/share/belvane/default.bench" ] || fail "default bench not installed"
 [ ! -e "$prefix/bin/Morvex.dll" ] || fail "the sample driver is not for installing"
+for h in "${helpers[@]}"; do
+  [ -x "$prefix/bin/$h" ] || fail "bin/$h not installed"
+  [ -z "$(find "$prefix/bin/$h" -perm /022)" ] || fail "bin/$h is writable by group or others"
+done
 
 # The installed simulator finds its installed bench and the captures it replays.
 "$prefix/bin/belvane-sim" --registry "$work/sim.reg" --ready-file "$work/ready" \
