@@ -64,7 +64,7 @@ void LogLine(std::string_view line) {
 
 void LogFormat(LPCWSTR format, ...) {
     if (!detail::LogFileOpen()) return;
-    std::u16string text;
+    std::basic_string<WCHAR> text;
     va_list args;
     va_start(args, format);
     AppendFormatV(text, format, args);
