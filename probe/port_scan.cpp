@@ -19,7 +19,9 @@ constexpr UINT kStepMs = 10000;
 // and cleared only after every reader has been stopped.
 std::atomic<PortScan*> g_scan{nullptr};
 
-// Bytes each port delivered since its last step, for the log (BELVANE_LOG).
+// Bytes each port delivered since it was opened at its rate, for the log (BELVANE_LOG). Only
+// the port's own reader adds to it (one reader per port at a time) and the count is reset
+// only while no reader runs, so the byte path needs a plain load and store, not a locked add.
 std::atomic<int> g_bytesSeen[PORT_COUNT];
 
 const WCHAR* TypeName(int type) {
@@ -90,9 +92,9 @@ void ArmTimer(PortScan* scan, DWORD since) {
 bool StepPort(PortScan* scan, int i) {
     int state = Load(scan->portState[i]);
     if (scan->channels[i].port != nullptr)
-        platform::LogFormat(TEXT("COM%d: step %d over: %d bytes seen, %s found"), i,
-                            scan->baudStep[i] + 1,
-                            g_bytesSeen[i].exchange(0, std::memory_order_relaxed), TypeName(state));
+        platform::LogFormat(TEXT("COM%d: step %d over: %d bytes seen at this rate, %s found"), i,
+                            scan->baudStep[i] + 1, g_bytesSeen[i].load(std::memory_order_relaxed),
+                            TypeName(state));
     if (scan->baudStep[i] < BAUD_STEPS) ++scan->baudStep[i];
     if (IsDecided(state)) {
         CloseChannel(&scan->channels[i]);
@@ -183,8 +185,9 @@ void MarkPortFound(SerialChannel* channel, int type) {
 }
 
 void CountScanBytes(int port, int count) {
-    if (port >= 0 && port < PORT_COUNT)
-        g_bytesSeen[port].fetch_add(count, std::memory_order_relaxed);
+    if (port < 0 || port >= PORT_COUNT) return;
+    std::atomic<int>& seen = g_bytesSeen[port];
+    seen.store(seen.load(std::memory_order_relaxed) + count, std::memory_order_relaxed);
 }
 
 int NextPortOfType(int* port, int* baud, int type) {
