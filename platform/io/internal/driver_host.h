@@ -42,8 +42,8 @@ void StopDriver(DriverHost& host);
 // Opens a file to be loaded or run as the runner's own code: a regular file, not a link,
 // writable by no group or others, owned by root or the runner, in a folder that others
 // cannot write (a sticky folder such as /tmp counts as writable by others). Returns a
-// descriptor of that very file, or -1 with the last error set and a line on stderr saying
-// why a file that is there was refused.
+// descriptor of that very file, or -1 with the last error set and a line in the account of failures
+// saying why a file that is there was refused.
 int OpenTrustedFile(const std::string& path);
 
 }  // namespace platform::detail

@@ -67,14 +67,14 @@ void Refresh(Store& s);
 // the file (for persistent keys) was written.
 using Change = std::function<LONG(RegKeyMap&)>;
 // A change that leaves the keys as they are writes nothing. A write waits a few seconds for
-// another program's lock, then fails with a message on stderr.
+// another program's lock, then fails with a line in the account of failures.
 LONG Mutate(Store& s, const std::u16string& folded, const Change& change);
 
 // Within its scope, changes of this process's registry are written once, at its end, and
 // not at all when nothing changed. The file lock is taken at the first change and held to
 // the end, so the changes apply to the latest file and no other program writes between
-// them. Changes report success when made; a final write that fails is reported on stderr
-// and drops them (the file is read again). Scopes nest: the outermost one writes.
+// them. Changes report success when made; a final write that fails is reported in the account of
+// failures and drops them (the file is read again). Scopes nest: the outermost one writes.
 class RegistryBatch {
   public:
     RegistryBatch();
