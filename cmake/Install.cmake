@@ -1,5 +1,21 @@
-# Installation and the Debian package: the programs, the driver helper and the simulator in bin, a man page for
-# each in share/man/man1, the README and the licences in share/doc/belvane.
+# Installation: on Windows a zip of the programs and the README; elsewhere the Debian package
+# with the programs, the driver helper and the simulator in bin, a man page for each in
+# share/man/man1, the README and the licences in share/doc/belvane.
+if(WIN32)
+  # On Windows a zip (cpack -G ZIP): the two programs and the README in one folder. They are
+  # linked statically and need nothing else.
+  install(TARGETS Belvane LumbraPorts RUNTIME DESTINATION .)
+  install(FILES README.md DESTINATION .)
+  set(CPACK_PACKAGE_NAME belvane)
+  set(CPACK_PACKAGE_VENDOR "${BELVANE_PUBLISHER}")
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+  set(CPACK_SYSTEM_NAME windows-x86_64)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_STRIP_FILES ON)
+  include(CPack)
+  return()
+endif()
+
 include(GNUInstallDirs)
 set(BELVANE_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/belvane)
 

@@ -34,7 +34,9 @@
 #include "platform/ui/shell.h"
 
 #define afx_msg
+#ifndef PASCAL
 #define PASCAL
+#endif
 
 // A growable UTF-16 string.
 class CString {
@@ -240,7 +242,7 @@ class CWinApp : public CWinThread {
     // is written there until the program stores a setting.
     void SetRegistryKey(LPCWSTR key);
     // An icon group from the program's resources.
-    HICON LoadIcon(UINT id) const { return LoadIconW(m_hInstance, MAKEINTRESOURCEW(id)); }
+    HICON LoadIcon(UINT id) const { return ::LoadIconW(m_hInstance, MAKEINTRESOURCEW(id)); }
 
     LPCWSTR m_pszAppName = nullptr;
     LPCWSTR m_pszRegistryKey = nullptr;

@@ -26,4 +26,8 @@ struct ProgramDescription {
 // Defined by each program beside ProgramResources.
 const platform::ProgramDescription& DescribeProgram();
 
+#ifdef _WIN32
+// The system's name for the entry that takes the command line in UTF-16.
+#define WinMain wWinMain
+#endif
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int showCommand);

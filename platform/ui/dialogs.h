@@ -12,6 +12,10 @@
 #include "platform/base/messages.h"
 #include "platform/base/types.h"
 
+#ifdef _WIN32
+#include "platform/ui/windows/dialogs_win32.h"
+#else
+
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
 #pragma pack(push, 2)
@@ -148,15 +152,20 @@ BOOL ShowWindow(HWND window, int command);
 BOOL UpdateWindow(HWND window);
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
-namespace platform {
-// Registers the system window classes ("Dialog", "EDIT", "BUTTON", "LISTBOX", "STATIC").
-// Called once at program start (platform::StartPlatform) and by test fixtures, before the
-// first dialog; calls after the first do nothing.
-void StartWindowClasses();
-// True when the active front end can show dialogs now; otherwise why says why not.
-bool FrontEndUsable(std::string* why);
-}  // namespace platform
-
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
 #define SW_SHOW 5
+
+namespace platform {
+// True when the active front end can show dialogs now; otherwise why says why not.
+bool FrontEndUsable(std::string* why);
+}  // namespace platform
+#endif  // _WIN32
+
+namespace platform {
+// Registers the system window classes ("Dialog", "EDIT", "BUTTON", "LISTBOX", "STATIC"; on
+// Windows only "Dialog", the others are the system's). Called once at program start
+// (platform::StartPlatform) and by test fixtures, before the first dialog; calls after the
+// first do nothing.
+void StartWindowClasses();
+}  // namespace platform

@@ -9,6 +9,22 @@
 
 #include "platform/base/types.h"
 
+#ifdef _WIN32
+// The system's calls read the resources linked into the program file, and the programs'
+// resources are not there: they are built in code. So these names stand for calls that
+// search the registered tables first and hand whatever they do not hold to the system
+// (platform/ui/windows/resources.cpp); an icon from a table is a real icon.
+HRSRC ProgramFindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type);
+HGLOBAL ProgramLoadResource(HMODULE module, HRSRC resource);
+LPVOID ProgramLockResource(HGLOBAL data);
+DWORD ProgramSizeofResource(HMODULE module, HRSRC resource);
+HICON ProgramLoadIconW(HINSTANCE instance, LPCWSTR name);
+#define FindResourceW ProgramFindResourceW
+#define LoadResource ProgramLoadResource
+#define LockResource ProgramLockResource
+#define SizeofResource ProgramSizeofResource
+#define LoadIconW ProgramLoadIconW
+#else
 #define RT_ICON MAKEINTRESOURCEW(3)
 #define RT_DIALOG MAKEINTRESOURCEW(5)
 #define RT_RCDATA MAKEINTRESOURCEW(10)
@@ -21,6 +37,7 @@ DWORD SizeofResource(HMODULE module, HRSRC resource);
 // Loads an icon group resource (RT_GROUP_ICON). Icons are never freed, as on Windows for
 // icons from resources.
 HICON LoadIconW(HINSTANCE instance, LPCWSTR name);
+#endif
 
 namespace platform {
 

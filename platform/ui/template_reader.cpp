@@ -1,7 +1,7 @@
 // Reads dialog templates in the standard binary layouts.
-#include "internal/template_parser.h"
-
 #include <cstring>
+
+#include "internal/template_parser.h"
 
 namespace platform::detail {
 namespace {
@@ -22,17 +22,17 @@ class WordReader {
         return low | (DWORD{Word()} << 16);
     }
     short Short() { return static_cast<short>(Word()); }
-    bool String(std::u16string* out) {
+    bool String(std::basic_string<WCHAR>* out) {
         out->clear();
         for (int i = 0; i < 4096; ++i) {
             WORD c = Word();
             if (c == 0) return true;
-            out->push_back(static_cast<char16_t>(c));
+            out->push_back(static_cast<WCHAR>(c));
         }
         return false;
     }
     // A string or 0xFFFF followed by an ordinal.
-    bool StringOrOrdinal(std::u16string* out, int* ordinal) {
+    bool StringOrOrdinal(std::basic_string<WCHAR>* out, int* ordinal) {
         WORD first = Word();
         *ordinal = -1;
         out->clear();
@@ -41,8 +41,8 @@ class WordReader {
             *ordinal = Word();
             return true;
         }
-        out->push_back(static_cast<char16_t>(first));
-        std::u16string rest;
+        out->push_back(static_cast<WCHAR>(first));
+        std::basic_string<WCHAR> rest;
         if (!String(&rest)) return false;
         *out += rest;
         return true;
@@ -56,18 +56,18 @@ class WordReader {
     size_t offset_ = 0;
 };
 
-std::u16string PredefinedClass(int ordinal) {
+std::basic_string<WCHAR> PredefinedClass(int ordinal) {
     switch (ordinal) {
         case 0x80:
-            return u"BUTTON";
+            return TEXT("BUTTON");
         case 0x81:
-            return u"EDIT";
+            return TEXT("EDIT");
         case 0x82:
-            return u"STATIC";
+            return TEXT("STATIC");
         case 0x83:
-            return u"LISTBOX";
+            return TEXT("LISTBOX");
         default:
-            return u"";
+            return TEXT("");
     }
 }
 
@@ -93,7 +93,7 @@ bool ParseTemplate(const DLGTEMPLATE* source, ParsedTemplate* out) {
     out->y = in.Short();
     out->cx = in.Short();
     out->cy = in.Short();
-    std::u16string menu;
+    std::basic_string<WCHAR> menu;
     int ordinal;
     if (!in.StringOrOrdinal(&menu, &ordinal)) return false;
     if (!in.StringOrOrdinal(&out->className, &ordinal)) return false;
