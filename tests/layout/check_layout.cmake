@@ -19,7 +19,8 @@ endif()
 set(layers base io ui app)
 set(system_dirs serial probe config ui lister)
 set(internal_users tests/reliability/registry_crash_test.cpp tests/fuzz/registry_format_fuzz.cpp
-    tests/lister/lister_resources_test.cpp tests/ui/resources_test.cpp)
+    tests/lister/lister_resources_test.cpp tests/ui/resources_test.cpp
+    tests/ui/windows/dialogs_test.cpp)
 set(c_headers assert ctype errno float inttypes limits math stdarg stdbool stddef stdint stdio
     stdlib string time uchar wchar wctype)
 list(TRANSFORM c_headers APPEND ".h")
