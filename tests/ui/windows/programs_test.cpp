@@ -6,6 +6,7 @@
 #include <string>
 
 #include "lister/lister_resources.h"
+#include "platform/ui/resources.h"
 #include "ui/main_dialog.h"
 #include "ui/resource_ids.h"
 #include "window_driver.h"
@@ -116,6 +117,21 @@ TEST(Programs, BelvaneWithoutPorts) {
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_CANCEL_BUTTON)));
     EXPECT_EQ(belvane.ExitCode(), 0u);
     EXPECT_EQ(belvane.Output(), "");
+}
+
+// The icon Belvane.exe shows as a file is the program's icon from its table, pixel for
+// pixel.
+TEST(Programs, BelvaneFileShowsItsIcon) {
+    HICON fileIcon = nullptr;
+    ASSERT_EQ(ExtractIconExW(ProgramPath(BELVANE_BELVANE_EXE).c_str(), 0, &fileIcon, nullptr, 1),
+              1u);
+    platform::RegisterResources(ProgramResources());
+    HICON tableIcon = LoadIconW(nullptr, MAKEINTRESOURCEW(IDR_MAINFRAME));
+    ASSERT_NE(tableIcon, nullptr);
+    const std::vector<DWORD> drawn = DrawnPixels(fileIcon, 32);
+    ASSERT_EQ(drawn.size(), 32u * 32u);
+    EXPECT_EQ(drawn, DrawnPixels(tableIcon, 32));
+    DestroyIcon(fileIcon);
 }
 
 }  // namespace

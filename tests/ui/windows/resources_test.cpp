@@ -10,6 +10,7 @@
 
 #include "platform/ui/dialog_template.h"
 #include "platform/ui/icon_writer.h"
+#include "window_driver.h"
 
 namespace {
 
@@ -91,9 +92,8 @@ TEST_F(ResourceTables, LatestTableFirst) {
     EXPECT_EQ(SizeofResource(nullptr, FindResourceW(nullptr, TEXT("Marker"), RT_RCDATA)), 3u);
 }
 
-COLORREF PixelAt(const DWORD* bits, int x, int y) {
-    const DWORD p = bits[y * 32 + x];
-    return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+DWORD PixelAt(const std::vector<DWORD>& rows, int x, int y) {
+    return rows[static_cast<size_t>(y * 32 + x)] & 0xFFFFFF;
 }
 
 // The system picks the 32-pixel image for its icon size and draws it: red on the left, the
@@ -107,25 +107,13 @@ TEST_F(ResourceTables, IconFromTheTableIsARealIcon) {
     EXPECT_EQ(info.imageCount, 2);
     EXPECT_EQ(info.largestSize, 32);
 
-    BITMAPINFO format{};
-    format.bmiHeader = {sizeof(BITMAPINFOHEADER), 32, -32, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    void* pixels = nullptr;
-    HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP bitmap = CreateDIBSection(dc, &format, DIB_RGB_COLORS, &pixels, nullptr, 0);
-    ASSERT_NE(bitmap, nullptr);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    const COLORREF background = RGB(0, 255, 0);
-    for (int i = 0; i < 32 * 32; ++i) static_cast<DWORD*>(pixels)[i] = 0x00FF00;
-    ASSERT_TRUE(DrawIconEx(dc, 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL));
-    GdiFlush();
-    const DWORD* bits = static_cast<const DWORD*>(pixels);
-    EXPECT_EQ(PixelAt(bits, 3, 0), RGB(0, 0, 255));
-    EXPECT_EQ(PixelAt(bits, 3, 20), RGB(255, 0, 0));
-    EXPECT_EQ(PixelAt(bits, 20, 0), background);
-    EXPECT_EQ(PixelAt(bits, 30, 31), background);
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
+    const std::vector<DWORD> rows = uitest::DrawnPixels(icon, 32);
+    ASSERT_EQ(rows.size(), 32u * 32u);
+    const DWORD red = 0xFF0000, blue = 0x0000FF, background = 0x00FF00;
+    EXPECT_EQ(PixelAt(rows, 3, 0), blue);
+    EXPECT_EQ(PixelAt(rows, 3, 20), red);
+    EXPECT_EQ(PixelAt(rows, 20, 0), background);
+    EXPECT_EQ(PixelAt(rows, 30, 31), background);
 
     // Icons the tables do not hold are the system's.
     EXPECT_NE(LoadIconW(nullptr, IDI_APPLICATION), nullptr);

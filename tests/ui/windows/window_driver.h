@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/base/types.h"
 
@@ -51,6 +53,30 @@ inline RECT WorkArea() {
     RECT area{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
     return area;
+}
+
+// The icon drawn size pixels square over a green background, as 0x00RRGGBB rows from the
+// top.
+inline std::vector<DWORD> DrawnPixels(HICON icon, int size) {
+    std::vector<DWORD> rows;
+    BITMAPINFO format{};
+    format.bmiHeader = {sizeof(BITMAPINFOHEADER), size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* pixels = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(dc, &format, DIB_RGB_COLORS, &pixels, nullptr, 0);
+    if (bitmap) {
+        HGDIOBJ old = SelectObject(dc, bitmap);
+        auto* bits = static_cast<DWORD*>(pixels);
+        std::fill(bits, bits + size * size, 0x00FF00u);
+        if (DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL)) {
+            GdiFlush();
+            rows.assign(bits, bits + size * size);
+        }
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+    }
+    DeleteDC(dc);
+    return rows;
 }
 
 // A modal dialog on a thread of its own; its result once it has ended. A test that fails
