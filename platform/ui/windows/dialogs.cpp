@@ -9,8 +9,9 @@
 #include "platform/ui/resources.h"
 #include "windows/done_button.h"
 
-// Below, the name is the system's own call again.
+// Below, the names are the system's own calls again.
 #undef DialogBoxIndirectParamW
+#undef SetForegroundWindow
 
 namespace {
 
@@ -84,6 +85,11 @@ INT_PTR ProgramDialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialo
         ::DialogBoxIndirectParamW(instance, dialogTemplate, owner, ProgramDialogProc, initParam);
     t_creating = outer;
     return result;
+}
+
+BOOL ProgramSetForegroundWindow(HWND window) {
+    return SetForegroundWindow(
+        reinterpret_cast<HWND>(reinterpret_cast<ULONG_PTR>(window) & ~ULONG_PTR{1}));
 }
 
 // "Dialog" is the system's dialog class (#32770) under the name Windows CE gives it, global

@@ -18,3 +18,9 @@
 INT_PTR ProgramDialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialogTemplate,
                                        HWND owner, DLGPROC dialogProc, LPARAM initParam);
 #define DialogBoxIndirectParamW ProgramDialogBoxIndirectParamW
+
+// Windows CE reads the handle's lowest bit as "with its owned windows"; a desktop handle has
+// no such bit, so it is taken off. The desktop keeps owned windows above their owner, so they
+// come forward with it anyway.
+BOOL ProgramSetForegroundWindow(HWND window);
+#define SetForegroundWindow ProgramSetForegroundWindow
