@@ -80,6 +80,8 @@ unsigned nextActive = 0;
 namespace platform {
 
 void StartDeviceManager() {
+    // A second start reads the machine's ports from the machine, not from our keys.
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
     const std::vector<String> ports = MachineSerialPorts();
     HKEY machine = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kMachineKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
