@@ -1,5 +1,6 @@
 // The deployment tests' scan stand-in and fixture, shared by the portable tests and the
-// POSIX-only ones (files that must not be rewritten, deployments at the same time).
+// POSIX-only ones (files that must not be rewritten, deployments at the same time): one
+// fixture class for the one test suite.
 #pragma once
 
 #include <vector>
@@ -7,9 +8,7 @@
 #include "config/deploy.h"
 #include "profile_fixture.h"
 
-namespace {
-
-using configtest::String;
+namespace configtest {
 
 // A finished scan as the deployment sees it: ports by type, in preference order.
 struct FakeScan {
@@ -20,9 +19,9 @@ struct FakeScan {
     size_t cursor = 0;
     int reads = 0;
 };
-FakeScan scan;
+inline FakeScan scan;
 
-int Next(int* port, int* baud, int type) {
+inline int Next(int* port, int* baud, int type) {
     while (scan.cursor < scan.ports.size()) {
         const FakeScan::Port& p = scan.ports[scan.cursor++];
         if (p.type == type) {
@@ -36,14 +35,14 @@ int Next(int* port, int* baud, int type) {
     return 0;
 }
 
-int First(int* baud, int type) {
+inline int First(int* baud, int type) {
     scan.cursor = 0;
     int port = -1;
     Next(&port, baud, type);
     return port;
 }
 
-class DeployTest : public configtest::ProfileFileTest {
+class DeployTest : public ProfileFileTest {
   protected:
     void SetUp() override {
         ProfileFileTest::SetUp();
@@ -61,4 +60,4 @@ class DeployTest : public configtest::ProfileFileTest {
     WCHAR failures[1024];
 };
 
-}  // namespace
+}  // namespace configtest

@@ -14,6 +14,13 @@
 
 namespace {
 
+using configtest::DeployTest;
+using configtest::FakeScan;
+using configtest::First;
+using configtest::Next;
+using configtest::scan;
+using configtest::String;
+
 // --- Files that must not be rewritten, and deployments at the same time ---------------
 
 constexpr char16_t kBusy[] = u"Not written: Belv.ini is busy: another program is writing it\r\n";

@@ -12,6 +12,13 @@
 
 namespace {
 
+using configtest::DeployTest;
+using configtest::FakeScan;
+using configtest::First;
+using configtest::Next;
+using configtest::scan;
+using configtest::String;
+
 TEST_F(DeployTest, LayoutAExampleEndsWithTheFoundPorts) {
     ExampleBench();
     Put("; kovu settings\r\n[GPS_COM]\ncom=com2\nbaud=4800\n[DYN_COM]\ncom=com3\nbaud=9600\n"

@@ -165,7 +165,8 @@ testsupport::PtyPair& Pty(int index) {
 }
 
 LONG PortNumber(int index) {
-    return ThePorts().number(index);
+    // An index past the ports names no device and is passed on as it is.
+    return index < kPorts ? ThePorts().number(index) : index;
 }
 
 void EnsurePorts() {

@@ -75,7 +75,7 @@ constexpr int kPorts = 10;
 constexpr bool kExclusiveOpen = true;
 #endif
 testsupport::PtyPair& Pty(int index);
-// The port number that OpenChannel takes for Pty(index).
+// The port number that OpenChannel takes for Pty(index); index itself past the ports.
 LONG PortNumber(int index);
 void EnsurePorts();
 

@@ -61,7 +61,8 @@ class PtyPair {
     // Reads what the slave side wrote, waiting up to timeoutMs for at least wantBytes.
     std::string Read(size_t wantBytes, int timeoutMs);
     // Baud rate the slave end is set to (as the other end of a serial line would see it).
-    // Under Wine the rate is read from the port itself, which must then be closed.
+    // Under Wine the rate is read through a second handle to the port under test (Wine
+    // holds no port exclusively).
     unsigned SlaveBaud() const;
     // Closes the master end: the slave side sees a hang-up.
     void CloseMaster();
