@@ -27,10 +27,12 @@ void PauseAfterFailure() {
     SleepEx(kFailedPortPauseMs, TRUE);
 }
 
-// Sleeps are alertable so that StopReader can cut them short with an APC.
-void SleepSetting(const LONG& setting) {
+// Sleeps are alertable so that StopReader can cut them short with an APC. The APC may
+// have been spent already on a shorter pause of this pass, so a stop that is asked for is
+// looked at first.
+void SleepSetting(const SerialChannel* channel, const LONG& setting) {
     const LONG ms = LoadShared(setting);
-    if (ms >= 0) {
+    if (ms >= 0 && LoadShared(channel->stopRequested, std::memory_order_acquire) == 0) {
         SleepEx(static_cast<DWORD>(ms), TRUE);
     }
 }
@@ -142,9 +144,9 @@ DWORD WINAPI ReaderThread(LPVOID parameter) {
     }
     while (LoadShared(channel->stopRequested, std::memory_order_acquire) == 0) {
         if (RunPass(channel, &state)) {
-            SleepSetting(channel->sleepAfterDataMs);
+            SleepSetting(channel, channel->sleepAfterDataMs);
         } else {
-            SleepSetting(channel->sleepIdleMs);
+            SleepSetting(channel, channel->sleepIdleMs);
         }
     }
     ReleaseOwnHandle(channel);
