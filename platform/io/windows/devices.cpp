@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/account.h"
 #include "platform/base/strings.h"
 #include "platform/io/windows/driver_host.h"
 
@@ -86,6 +87,43 @@ bool Letters(const String& text) {
 
 unsigned nextActive = 0;
 
+// Whether an entry of Drivers\Active has the device name already (a port of the machine
+// or a loaded driver).
+bool NameTaken(HKEY active, const String& name) {
+    for (DWORD i = 0;; ++i) {
+        WCHAR sub[64];
+        DWORD length = 64;
+        if (RegEnumKeyExW(active, i, sub, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            return false;
+        HKEY entry = nullptr;
+        if (RegOpenKeyExW(active, sub, 0, KEY_READ, &entry) != ERROR_SUCCESS) continue;
+        const String taken = QueryString(entry, TEXT("Name"));
+        RegCloseKey(entry);
+        if (_wcsicmp(taken.c_str(), name.c_str()) == 0) return true;
+    }
+}
+
+// The device name of a driver: "<Prefix><Index>:", or without an Index the first free of
+// 1 to 9. Desktop Windows has no COM0: and opens "COMn:" only for one digit, so the index
+// runs from 1 to 9 here. Empty, with the last error set, when there is none.
+String ClaimName(HKEY active, const String& keyPath, const String& prefix, bool hasIndex,
+                 DWORD index) {
+    if (hasIndex && (index < 1 || index > 9)) {
+        const std::string p = platform::ToUtf8(prefix);
+        platform::Note(platform::ToUtf8(keyPath) + ": Index " + std::to_string(index) +
+                       " makes no device name " + p + "1: to " + p + "9:; not loaded");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return {};
+    }
+    for (DWORD n = hasIndex ? index : 1; n <= (hasIndex ? index : 9); ++n) {
+        const String name = prefix + std::to_wstring(n) + TEXT(":");
+        if (!active || !NameTaken(active, name)) return name;
+    }
+    SetLastError(ERROR_DEVICE_IN_USE);
+    return {};
+}
+
 }  // namespace
 
 namespace platform {
@@ -144,10 +182,12 @@ HANDLE ActivateDevice(LPCWSTR deviceKey, DWORD clientInfo) {
     HKEY active = nullptr;
     RegCreateKeyExW(HKEY_LOCAL_MACHINE, kActiveKey, 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
                     nullptr, &active, nullptr);
-    WCHAR number[16] = TEXT("");
-    if (hasIndex) StringCchPrintfW(number, 16, TEXT("%lu"), static_cast<unsigned long>(index));
-    HKEY entry = active ? Publish(active, ++nextActive, call.prefix + number + TEXT(":"), deviceKey)
-                        : nullptr;
+    const String name = ClaimName(active, deviceKey, call.prefix, hasIndex, index);
+    if (name.empty()) {
+        if (active) RegCloseKey(active);
+        return 0;
+    }
+    HKEY entry = active ? Publish(active, ++nextActive, name, deviceKey) : nullptr;
     if (entry) RegCloseKey(entry);
     WCHAR entryName[32];
     StringCchPrintfW(entryName, 32, TEXT("Drivers\\Active\\%02u"), nextActive);

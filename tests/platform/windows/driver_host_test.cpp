@@ -30,14 +30,13 @@ void SetString(HKEY key, LPCWSTR name, const String& value) {
                    static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR)));
 }
 
-void WriteDriverKey(const String& dll, const String& prefix) {
+void WriteDriverKey(const String& dll, const String& prefix, DWORD index = 4) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                               &key, nullptr),
               ERROR_SUCCESS);
     SetString(key, TEXT("Dll"), dll);
     SetString(key, TEXT("Prefix"), prefix);
-    const DWORD index = 4;
     RegSetValueExW(key, TEXT("Index"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&index),
                    sizeof index);
     RegCloseKey(key);
@@ -137,6 +136,27 @@ TEST_F(DriverHostTest, ALinkInPlaceOfTheLibraryIsRefused) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(testsupport::TakeAccount(), platform::ToUtf8(link) + " is a link; not loaded\n");
     EXPECT_EQ(Calls(), "");
+}
+
+// A driver's device name must be free and have one digit other than 0: desktop Windows
+// has no COM0: and opens "COMn:" only for n up to 9.
+TEST_F(DriverHostTest, DeviceNamesAreOneFreeDigitFromOneToNine) {
+    WriteDriverKey(Windows(TEST_DRIVER_OK), TEXT("COM"));
+    HANDLE first = ActivateDevice(kKey, 0);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(ActivateDevice(kKey, 0), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_IN_USE));
+    for (DWORD index : {0u, 10u}) {
+        WriteDriverKey(Windows(TEST_DRIVER_OK), TEXT("COM"), index);
+        EXPECT_EQ(ActivateDevice(kKey, 0), nullptr);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        EXPECT_EQ(testsupport::TakeAccount(),
+                  "Drivers\\BuiltIn\\TestDriver: Index " + std::to_string(index) +
+                      " makes no device name COM1: to COM9:; not loaded\n");
+    }
+    EXPECT_EQ(ActiveNames(), std::vector<String>{TEXT("COM4:")});
+    EXPECT_TRUE(DeactivateDevice(first));
+    EXPECT_EQ(Calls(), "init Drivers\\Active\\01\ndeinit 7\n");
 }
 
 TEST_F(DriverHostTest, TheSampleDriverComesUpAndGoesDown) {
