@@ -1,13 +1,16 @@
 // The helper process of a loaded driver on Windows. belvane-devhost.exe is started with
-// CreateProcessW on two anonymous pipes as its standard input and output. It reads Init's
+// CreateProcessW and inherits two anonymous pipes, whose handles its command line names. It
+// reads Init's
 // arguments (client information, active key, library path, prefix), answers with the error
 // (0 for none) and Init's result, and then waits; a byte or the end of its input makes it
 // call Deinit and end.
 #include "platform/io/windows/driver_host.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/base/account.h"
 #include "platform/base/strings.h"
@@ -101,22 +104,23 @@ bool Spawn(const String& helper, DriverHost& host) {
     }
     SetHandleInformation(host.toHelper, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(host.fromHelper, HANDLE_FLAG_INHERIT, 0);
+    // The pipes are named on the command line, not made the helper's standard handles, so
+    // that a driver writing to its output cannot garble the answer.
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
     startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    startup.StartupInfo.hStdInput = childIn;
-    startup.StartupInfo.hStdOutput = childOut;
-    startup.StartupInfo.hStdError = childOut;
     HANDLE handles[2] = {childIn, childOut};
     SIZE_T size = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-    std::string attributes(size, '\0');
+    std::vector<std::max_align_t> attributes(size / sizeof(std::max_align_t) + 1);
     startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
     const bool listed =
         InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &size) &&
         UpdateProcThreadAttribute(startup.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
                                   handles, sizeof handles, nullptr, nullptr);
-    String commandLine = TEXT("belvane-devhost");
+    String commandLine = TEXT("belvane-devhost ") +
+                         std::to_wstring(reinterpret_cast<std::uintptr_t>(childIn)) + TEXT(" ") +
+                         std::to_wstring(reinterpret_cast<std::uintptr_t>(childOut));
     PROCESS_INFORMATION process{};
     const BOOL started =
         listed && CreateProcessW(helper.c_str(), commandLine.data(), nullptr, nullptr, TRUE,

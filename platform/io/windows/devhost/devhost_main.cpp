@@ -1,13 +1,15 @@
 // belvane-devhost.exe: runs one driver library for the device manager, so that a driver
 // that crashes or hangs takes down this helper and not the program that activated it.
 //
-// Its standard input and output are pipes to the device manager. It reads Init's client
+// Called as "belvane-devhost <in> <out>" with the handles of the inherited pipes from and
+// to the device manager. It reads Init's client
 // information and the lengths of the active key, the library path and the prefix, then
 // those strings; loads the library, calls "<prefix>_Init" and answers with the error (0 for
 // none) and Init's result. Then it waits: a byte or the end of its input (the device
 // manager is gone) makes it call "<prefix>_Deinit" and end. An exception in the driver ends
 // the helper at once with the exception's code, without a crash dialog.
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "platform/base/windows/win32.h"
@@ -53,13 +55,18 @@ std::string Narrow(const String& text) {
     return std::string(text.begin(), text.end());
 }
 
+HANDLE HandleArgument(const char* text) {
+    return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(std::strtoull(text, nullptr, 10)));
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(EndOnException);
-    g_in = GetStdHandle(STD_INPUT_HANDLE);
-    g_out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (argc != 3) return 2;
+    g_in = HandleArgument(argv[1]);
+    g_out = HandleArgument(argv[2]);
     std::uint32_t header[4];
     if (!ReadAll(header, sizeof header) || header[1] > 4096 || header[2] > 4096 || header[3] > 64)
         return 2;
