@@ -67,7 +67,8 @@ if [ -n "$bench" ]; then
   devices=
   while read -r com kind rate framing path; do
     [ "$com" = ready ] && break
-    coms="$coms ${com#COM}=$path"
+    # A device plugged in later has no terminal yet; only those there at the start are mapped.
+    case $path in /dev/*) coms="$coms ${com#COM}=$path" ;; *) continue ;; esac
     devices="$devices$com $kind $rate $framing"$'\n'
   done <"$work/sim.ready"
   export BELVANE_TEST_BENCH=$devices
