@@ -1,10 +1,11 @@
-# Installation: on Windows a zip of the programs and the README; elsewhere the Debian package
+# Installation: on Windows a zip of the programs, the driver helper and the README; elsewhere the Debian package
 # with the programs, the driver helper and the simulator in bin, a man page for each in
 # share/man/man1, the README and the licences in share/doc/belvane.
 if(WIN32)
-  # On Windows a zip (cpack -G ZIP): the two programs and the README in one folder. They are
-  # linked statically and need nothing else.
-  install(TARGETS Belvane LumbraPorts RUNTIME DESTINATION .)
+  # On Windows a zip (cpack -G ZIP): the two programs, the helper that runs drivers for
+  # Belvane (found beside it) and the README in one folder. They are linked statically and
+  # need nothing else.
+  install(TARGETS Belvane LumbraPorts belvane-devhost RUNTIME DESTINATION .)
   install(FILES README.md DESTINATION .)
   set(CPACK_PACKAGE_NAME belvane)
   set(CPACK_PACKAGE_VENDOR "${BELVANE_PUBLISHER}")

@@ -77,6 +77,11 @@ cp -al "$template" "$work/prefix"
 rm -f "$work"/prefix/*.reg
 cp -a "$template"/*.reg "$work/prefix/"
 export WINEPREFIX=$work/prefix
+# Wine numbers the serial ports it finds in /dev one after the other; each mapped COMn is
+# named here so that it keeps its number whatever other ports are mapped.
+for m in $BELVANE_WINE_COMS; do
+  ln -sfn "/dev/ttyS$((${m%%=*} - 1))" "$WINEPREFIX/dosdevices/com${m%%=*}"
+done
 status=0
 "$wine_bin" "$program" "$@" || status=$?
 "$wineserver_bin" -k 2>/dev/null || true

@@ -21,16 +21,40 @@ const char kRequest[] = "gps_data_n_n";
 // settings say. The pause is alertable, so it does not hold up a stop.
 constexpr DWORD kFailedPortPauseMs = 50;
 
+constexpr DWORD kQueueWatchMs = 10;
+
 void PauseAfterFailure() {
     SleepEx(kFailedPortPauseMs, TRUE);
 }
 
-// Sleeps are alertable so that StopReader can cut them short with an APC.
-void SleepSetting(const LONG& setting) {
+// Sleeps are alertable so that StopReader can cut them short with an APC. The APC may
+// have been spent already on a shorter pause of this pass, so a stop that is asked for is
+// looked at first.
+void SleepSetting(const SerialChannel* channel, const LONG& setting) {
     const LONG ms = LoadShared(setting);
-    if (ms >= 0) {
+    if (ms >= 0 && LoadShared(channel->stopRequested, std::memory_order_acquire) == 0) {
         SleepEx(static_cast<DWORD>(ms), TRUE);
     }
+}
+
+// Bytes waiting in the port's input queue.
+DWORD QueuedBytes(HANDLE port) {
+    DWORD errors = 0;
+    COMSTAT status;
+    std::memset(&status, 0, sizeof status);
+    ClearCommError(port, &errors, &status);
+    return status.cbInQue;
+}
+
+// A driver that cannot wait for line events (Wine's on a pseudo-terminal refuses at once
+// with ERROR_NOT_SUPPORTED) is watched through its input queue instead, with a short
+// alertable pause while it is empty, so that the reader neither spins nor misses data.
+DWORD WatchQueue(HANDLE port) {
+    const DWORD queued = QueuedBytes(port);
+    if (queued == 0) {
+        SleepEx(kQueueWatchMs, TRUE);
+    }
+    return queued;
 }
 
 // How many bytes to ask for; 0 when this pass has nothing to read.
@@ -39,6 +63,9 @@ DWORD WaitForData(SerialChannel* channel) {
     DWORD mask = EV_RXCHAR;
     const bool polled = LoadShared(channel->pollMode) != 0;
     if (!polled && !WaitCommEvent(port, &mask, nullptr)) {
+        if (GetLastError() == ERROR_NOT_SUPPORTED) {
+            return WatchQueue(port);
+        }
         PauseAfterFailure();
         return 0;
     }
@@ -48,11 +75,7 @@ DWORD WaitForData(SerialChannel* channel) {
     if (polled) {
         return READ_REQUEST_POLLED;
     }
-    DWORD errors = 0;
-    COMSTAT status;
-    std::memset(&status, 0, sizeof status);
-    ClearCommError(port, &errors, &status);
-    return status.cbInQue;
+    return QueuedBytes(port);
 }
 
 // One read into the buffer; the count of bytes read, 0 when none. The port is taken
@@ -121,9 +144,9 @@ DWORD WINAPI ReaderThread(LPVOID parameter) {
     }
     while (LoadShared(channel->stopRequested, std::memory_order_acquire) == 0) {
         if (RunPass(channel, &state)) {
-            SleepSetting(channel->sleepAfterDataMs);
+            SleepSetting(channel, channel->sleepAfterDataMs);
         } else {
-            SleepSetting(channel->sleepIdleMs);
+            SleepSetting(channel, channel->sleepIdleMs);
         }
     }
     ReleaseOwnHandle(channel);

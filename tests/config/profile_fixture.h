@@ -13,6 +13,8 @@
 
 namespace configtest {
 
+using String = std::basic_string<WCHAR>;
+
 class ProfileFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -27,27 +29,26 @@ class ProfileFileTest : public ::testing::Test {
         platform::SetModuleFileNameForTesting(
             platform::WindowsPath(hostDir + "/Belvane.exe").c_str());
     }
-    static std::u16string W(const std::string& hostPath) { return platform::WindowsPath(hostPath); }
+    static String W(const std::string& hostPath) { return platform::WindowsPath(hostPath); }
 
     void Put(const std::string& bytes) const { testsupport::WriteFileBytes(ini, bytes); }
     std::string Bytes() const { return testsupport::ReadFileBytes(ini); }
     bool TempLeft() const { return std::filesystem::exists(programDir + "/config_tmp"); }
 
-    int WriteText(const char16_t* section, const char16_t* key, const char16_t* value) const {
+    int WriteText(const WCHAR* section, const WCHAR* key, const WCHAR* value) const {
         return WriteProfileValue(W(ini).c_str(), section, key, value, PROFILE_TYPE_TEXT);
     }
-    int WriteInt(const char16_t* section, const char16_t* key, int32_t value) const {
+    int WriteInt(const WCHAR* section, const WCHAR* key, int32_t value) const {
         return WriteProfileValue(W(ini).c_str(), section, key, &value, PROFILE_TYPE_INT);
     }
     // The text read, or "<code>" when the read fails.
-    std::u16string ReadText(const char16_t* section, const char16_t* key,
-                            int capacity = 260) const {
+    String ReadText(const WCHAR* section, const WCHAR* key, int capacity = 260) const {
         WCHAR value[300];
         const int rc =
             ReadProfileValue(W(ini).c_str(), section, key, value, capacity, PROFILE_TYPE_TEXT);
         if (rc != PROFILE_OK) {
             const std::string code = std::to_string(rc);
-            return u"<" + std::u16string(code.begin(), code.end()) + u">";
+            return String(TEXT("<")) + String(code.begin(), code.end()) + TEXT(">");
         }
         return value;
     }

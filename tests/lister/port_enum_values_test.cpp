@@ -18,7 +18,7 @@ namespace {
 enum class Form { Terminated, Unterminated, BinaryOddLength };
 
 struct Stored {
-    std::u16string text;
+    String text;
     Form form;
 };
 
@@ -30,7 +30,7 @@ const char* FormName(Form form) {
 
 class PortEnumValues : public PrivateRegistryTest {
   protected:
-    static void Put(const std::u16string& path, const char16_t* name, const Stored& value) {
+    static void Put(const String& path, const WCHAR* name, const Stored& value) {
         std::vector<BYTE> bytes(value.text.size() * 2);
         for (size_t i = 0; i < value.text.size(); ++i) {
             bytes[2 * i] = static_cast<BYTE>(value.text[i] & 0xff);
@@ -52,21 +52,17 @@ class PortEnumValues : public PrivateRegistryTest {
         // A line must end inside the walk's buffer before anything else is done with it.
         const size_t length = wcsnlen(line, kLineChars);
         ASSERT_LT(length, kLineChars) << "line without a terminator in its buffer";
-        static_cast<std::vector<std::u16string>*>(context)->emplace_back(line, length);
+        static_cast<std::vector<String>*>(context)->emplace_back(line, length);
     }
-    static std::vector<std::u16string> Walk() {
-        std::vector<std::u16string> lines;
+    static std::vector<String> Walk() {
+        std::vector<String> lines;
         WalkActivePorts(Collect, &lines);
         WalkBluetoothPorts(Collect, &lines);
         return lines;
     }
     // What a value becomes in a buffer of kValueChars characters, and a line in its buffer.
-    static std::u16string InValueBuffer(const std::u16string& text) {
-        return text.substr(0, kValueChars - 1);
-    }
-    static std::u16string InLine(const std::u16string& text) {
-        return text.substr(0, kLineChars - 1);
-    }
+    static String InValueBuffer(const String& text) { return text.substr(0, kValueChars - 1); }
+    static String InLine(const String& text) { return text.substr(0, kLineChars - 1); }
 };
 
 const size_t kLengths[] = {127, 128, 129};
@@ -81,24 +77,25 @@ TEST_F(PortEnumValues, EveryLengthAndFormGivesTerminatedLinesCutAtTheBuffers) {
             for (int field = 0; field < 3; ++field) {
                 SCOPED_TRACE(std::to_string(length) + " characters, " + FormName(form) +
                              ", field " + std::to_string(field));
-                const std::u16string name = u"COM" + std::u16string(length - 3, u'n');
-                const std::u16string friendly = std::u16string(length, u'f');
-                const std::u16string port = u"COM" + std::u16string(length - 3, u'p');
-                Put(u"Drivers\\BuiltIn\\S", u"FriendlyName",
-                    {field == 1 ? friendly : u"Friendly", field == 1 ? form : Form::Terminated});
-                Put(u"Drivers\\Active\\01", u"Name",
-                    {field == 0 ? name : u"COM1:", field == 0 ? form : Form::Terminated});
-                Put(u"Drivers\\Active\\01", u"Key", {u"Drivers\\BuiltIn\\S", Form::Terminated});
-                Put(u"Software\\Microsoft\\Bluetooth\\Serial\\Ports\\01", u"Port",
-                    {field == 2 ? port : u"COM5", field == 2 ? form : Form::Terminated});
+                const String name = TEXT("COM") + String(length - 3, TEXT('n'));
+                const String friendly = String(length, TEXT('f'));
+                const String port = TEXT("COM") + String(length - 3, TEXT('p'));
+                Put(TEXT("Drivers\\BuiltIn\\S"), TEXT("FriendlyName"),
+                    {field == 1 ? friendly : TEXT("Friendly"),
+                     field == 1 ? form : Form::Terminated});
+                Put(TEXT("Drivers\\Active\\01"), TEXT("Name"),
+                    {field == 0 ? name : TEXT("COM1:"), field == 0 ? form : Form::Terminated});
+                Put(TEXT("Drivers\\Active\\01"), TEXT("Key"),
+                    {TEXT("Drivers\\BuiltIn\\S"), Form::Terminated});
+                Put(TEXT("Software\\Microsoft\\Bluetooth\\Serial\\Ports\\01"), TEXT("Port"),
+                    {field == 2 ? port : TEXT("COM5"), field == 2 ? form : Form::Terminated});
 
-                const std::u16string shownName = field == 0 ? InValueBuffer(name) : u"COM1:";
-                const std::u16string shownFriendly =
-                    field == 1 ? InValueBuffer(friendly) : u"Friendly";
-                const std::u16string shownPort = field == 2 ? InValueBuffer(port) : u"COM5";
-                const std::vector<std::u16string> expected{
-                    InLine(shownName + u" - " + shownFriendly),
-                    InLine(shownPort + u": - Bluetooth")};
+                const String shownName = field == 0 ? InValueBuffer(name) : TEXT("COM1:");
+                const String shownFriendly =
+                    field == 1 ? InValueBuffer(friendly) : TEXT("Friendly");
+                const String shownPort = field == 2 ? InValueBuffer(port) : TEXT("COM5");
+                const std::vector<String> expected{InLine(shownName + TEXT(" - ") + shownFriendly),
+                                                   InLine(shownPort + TEXT(": - Bluetooth"))};
                 EXPECT_EQ(Walk(), expected);
                 ++cases;
             }
@@ -114,40 +111,41 @@ TEST_F(PortEnumValues, ValueReaderStaysInsideItsBufferForEveryLengthAndForm) {
          {size_t{0}, size_t{1}, size_t{126}, size_t{127}, size_t{128}, size_t{129}, size_t{300}}) {
         for (Form form : kForms) {
             SCOPED_TRACE(std::to_string(length) + " characters, " + FormName(form));
-            const std::u16string text(length, u'v');
-            Put(u"Drivers\\Active\\02", u"Name", {text, form});
+            const String text(length, TEXT('v'));
+            Put(TEXT("Drivers\\Active\\02"), TEXT("Name"), {text, form});
             WCHAR area[4 + kValueChars + 4];
-            for (WCHAR& c : area) c = u'#';
+            for (WCHAR& c : area) c = TEXT('#');
             HKEY key = nullptr;
-            ASSERT_EQ(OpenActiveDriverKey(u"02", &key), ERROR_SUCCESS);
-            EXPECT_EQ(QueryStringValue(key, u"Name", area + 4), ERROR_SUCCESS);
+            ASSERT_EQ(OpenActiveDriverKey(TEXT("02"), &key), ERROR_SUCCESS);
+            EXPECT_EQ(QueryStringValue(key, TEXT("Name"), area + 4), ERROR_SUCCESS);
             RegCloseKey(key);
             for (int g = 0; g < 4; ++g) {
-                EXPECT_EQ(area[g], u'#');
-                EXPECT_EQ(area[4 + kValueChars + g], u'#');
+                EXPECT_EQ(area[g], TEXT('#'));
+                EXPECT_EQ(area[4 + kValueChars + g], TEXT('#'));
             }
             const size_t shown = wcsnlen(area + 4, kValueChars);
             ASSERT_LT(shown, kValueChars);
-            EXPECT_EQ(std::u16string(area + 4, shown), InValueBuffer(text));
+            EXPECT_EQ(String(area + 4, shown), InValueBuffer(text));
         }
     }
 }
 
 // Data of other types: a number, a list of strings and an empty value.
 TEST_F(PortEnumValues, ValuesOfOtherTypesEndAtTheirDataOrTheirFirstZero) {
-    HKEY key = Key(u"Software\\Microsoft\\Bluetooth\\Serial\\Ports\\03");
+    HKEY key = Key(TEXT("Software\\Microsoft\\Bluetooth\\Serial\\Ports\\03"));
     const BYTE multi[] = {'C', 0, 'O', 0, 'M', 0, '4', 0, 0, 0, 'X', 0, 0, 0, 0, 0};
-    ASSERT_EQ(RegSetValueExW(key, u"Port", 0, REG_MULTI_SZ, multi, sizeof multi), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key, TEXT("Port"), 0, REG_MULTI_SZ, multi, sizeof multi),
+              ERROR_SUCCESS);
     RegCloseKey(key);
-    key = Key(u"Software\\Microsoft\\Bluetooth\\Serial\\Ports\\04");
-    ASSERT_EQ(RegSetValueExW(key, u"Port", 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);
+    key = Key(TEXT("Software\\Microsoft\\Bluetooth\\Serial\\Ports\\04"));
+    ASSERT_EQ(RegSetValueExW(key, TEXT("Port"), 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);
     RegCloseKey(key);
-    key = Key(u"Software\\Microsoft\\Bluetooth\\Serial\\Ports\\05");
+    key = Key(TEXT("Software\\Microsoft\\Bluetooth\\Serial\\Ports\\05"));
     const BYTE one = 'C';
-    ASSERT_EQ(RegSetValueExW(key, u"Port", 0, REG_BINARY, &one, 1), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key, TEXT("Port"), 0, REG_BINARY, &one, 1), ERROR_SUCCESS);
     RegCloseKey(key);
-    EXPECT_EQ(Walk(), (std::vector<std::u16string>{u"COM4: - Bluetooth", u": - Bluetooth",
-                                                   u": - Bluetooth"}));
+    EXPECT_EQ(Walk(), (std::vector<String>{TEXT("COM4: - Bluetooth"), TEXT(": - Bluetooth"),
+                                           TEXT(": - Bluetooth")}));
 }
 
 }  // namespace

@@ -10,12 +10,20 @@
 #include "platform/io/registry.h"
 #include "support/test_support.h"
 
+using String = std::basic_string<WCHAR>;
+
 class PrivateRegistryTest : public ::testing::Test {
   protected:
     // Drivers\Active lives in the process, so earlier tests' entries are removed first.
+    // On Windows the device manager's keys live under HKEY_CURRENT_USER, in Wine's fresh
+    // prefix of this run: each test starts them anew.
     void SetUp() override {
+#ifdef _WIN32
+        RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+        RegDeleteTreeW(HKEY_CURRENT_USER, TEXT("Software\\Belvane\\Machine"));
+#endif
         platform::StartDeviceManager();
-        HKEY active = Key(u"Drivers\\Active");
+        HKEY active = Key(TEXT("Drivers\\Active"));
         WCHAR name[256];
         DWORD length = 256;
         while (RegEnumKeyExW(active, 0, name, &length, nullptr, nullptr, nullptr, nullptr) ==
@@ -26,28 +34,31 @@ class PrivateRegistryTest : public ::testing::Test {
         RegCloseKey(active);
     }
 
-    static HKEY Key(const std::u16string& path) {
+    // Entries under Drivers\Active are volatile, as the device manager makes them (Windows
+    // refuses a lasting key under a volatile one).
+    static HKEY Key(const String& path) {
         HKEY key = nullptr;
-        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr),
+        const DWORD options =
+            path.rfind(TEXT("Drivers\\Active\\"), 0) == 0 ? REG_OPTION_VOLATILE : 0;
+        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options,
+                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
                   ERROR_SUCCESS);
         return key;
     }
-    static void Set(const std::u16string& path, const char16_t* name, const std::u16string& text,
+    static void Set(const String& path, const WCHAR* name, const String& text,
                     bool terminated = true) {
         HKEY key = Key(path);
         DWORD bytes = static_cast<DWORD>((text.size() + (terminated ? 1 : 0)) * sizeof(WCHAR));
         RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes);
         RegCloseKey(key);
     }
-    static void Active(const std::u16string& sub, const std::u16string& name,
-                       const std::u16string& driverKey = u"") {
-        std::u16string path = u"Drivers\\Active\\" + sub;
-        Set(path, u"Name", name);
-        if (!driverKey.empty()) Set(path, u"Key", driverKey);
+    static void Active(const String& sub, const String& name, const String& driverKey = TEXT("")) {
+        String path = TEXT("Drivers\\Active\\") + sub;
+        Set(path, TEXT("Name"), name);
+        if (!driverKey.empty()) Set(path, TEXT("Key"), driverKey);
     }
-    static void Bluetooth(const std::u16string& sub, const std::u16string& port) {
-        Set(u"Software\\Microsoft\\Bluetooth\\Serial\\Ports\\" + sub, u"Port", port);
+    static void Bluetooth(const String& sub, const String& port) {
+        Set(TEXT("Software\\Microsoft\\Bluetooth\\Serial\\Ports\\") + sub, TEXT("Port"), port);
     }
 
     testsupport::TempDir dir;

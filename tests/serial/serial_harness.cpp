@@ -9,9 +9,6 @@
 
 #include "support/registered_ptys.h"
 
-extern "C" BOOL __real__Z15TerminateThreadPvj(HANDLE thread, DWORD exitCode);
-extern "C" BOOL __real__Z9PurgeCommPvj(HANDLE port, DWORD flags);
-
 namespace {
 
 std::atomic<int> g_terminations{0};
@@ -21,7 +18,7 @@ std::map<HANDLE, int> g_purges;
 std::array<std::atomic<serialtest::Recorder*>, 64> g_slots{};
 std::atomic<int> g_nextSlot{0};
 
-const WCHAR kWindowClass[] = u"SerialTestWindow";
+const WCHAR kWindowClass[] = TEXT("SerialTestWindow");
 
 LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CHANNEL_DATA) {
@@ -59,20 +56,17 @@ testsupport::RegisteredPtys& ThePorts() {
 
 }  // namespace
 
-extern "C" BOOL __wrap__Z15TerminateThreadPvj(HANDLE thread, DWORD exitCode) {
+namespace serialtest {
+
+void CountTermination() {
     ++g_terminations;
-    return __real__Z15TerminateThreadPvj(thread, exitCode);
 }
 
-extern "C" BOOL __wrap__Z9PurgeCommPvj(HANDLE port, DWORD flags) {
-    const BOOL ok = __real__Z9PurgeCommPvj(port, flags);
+void CountPurge(HANDLE port) {
     std::lock_guard<std::mutex> hold(g_purgeMutex);
     ++g_purges[port];
     g_purged.notify_all();
-    return ok;
 }
-
-namespace serialtest {
 
 bool StartReaderAndWait(SerialChannel* channel) {
     const HANDLE port = channel->port;
@@ -142,8 +136,8 @@ LONG RecordChunk(SerialChannel* channel, LONG id, const BYTE* data, LONG count) 
 
 HWND CreateRecordingWindow(Recorder* recorder) {
     RegisterWindowClass();
-    HWND window =
-        CreateWindowExW(0, kWindowClass, u"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    HWND window = CreateWindowExW(0, kWindowClass, TEXT(""), 0, 0, 0, 0, 0, nullptr, nullptr,
+                                  nullptr, nullptr);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(recorder));
     return window;
 }
@@ -168,6 +162,11 @@ TestWindow::~TestWindow() {
 
 testsupport::PtyPair& Pty(int index) {
     return ThePorts().pty(index);
+}
+
+LONG PortNumber(int index) {
+    // An index past the ports names no device and is passed on as it is.
+    return index < kPorts ? ThePorts().number(index) : index;
 }
 
 void EnsurePorts() {

@@ -64,9 +64,19 @@ class TestWindow {
 HWND CreateRecordingWindow(Recorder* recorder);
 
 // Pseudo-terminals registered as COM0: to COM<kPorts-1>: in a temporary registry, set up
-// once per process before the first device is opened.
-constexpr int kPorts = 10;  // device names have one digit
+// once per process before the first device is opened. Device names have one digit; under
+// Wine, which has no COM0, there are nine (COM1: to COM9:).
+#ifdef _WIN32
+constexpr int kPorts = 9;
+// Wine lets a second handle open a port that one holds already.
+constexpr bool kExclusiveOpen = false;
+#else
+constexpr int kPorts = 10;
+constexpr bool kExclusiveOpen = true;
+#endif
 testsupport::PtyPair& Pty(int index);
+// The port number that OpenChannel takes for Pty(index); index itself past the ports.
+LONG PortNumber(int index);
 void EnsurePorts();
 
 // Starts the reader and waits until it has purged the port twice, so that bytes written
@@ -75,5 +85,10 @@ bool StartReaderAndWait(SerialChannel* channel);
 
 // Forced terminations so far (every TerminateThread call of the channel).
 int Terminations();
+
+// Called by the wrappers of TerminateThread and PurgeComm that the link puts in front of
+// the system's (linux/wraps.cpp, windows/wraps.cpp).
+void CountTermination();
+void CountPurge(HANDLE port);
 
 }  // namespace serialtest

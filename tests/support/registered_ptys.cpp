@@ -42,6 +42,7 @@ RegisteredPtys::RegisteredPtys(int count) {
     for (int i = 0; i < count; ++i) {
         ptys_.push_back(std::make_unique<PtyPair>());
         Register(i, ptys_.back()->slavePath());
+        numbers_.push_back(i);
     }
     // The first registry call built the device table already: build it with these keys, as
     // a program started now would.

@@ -10,11 +10,8 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
-#include "platform/base/account.h"
 #include "platform/io/linux/baud_rates.h"
 
 namespace testsupport {
@@ -125,25 +122,6 @@ void PtyPair::CloseMaster() {
         close(master_);
         master_ = -1;
     }
-}
-
-std::string TakeAccount() {
-    std::string text;
-    for (const std::string& line : platform::AccountLines()) text += line + "\n";
-    platform::ClearAccount();
-    return text;
-}
-
-std::string ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFileBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace testsupport

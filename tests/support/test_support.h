@@ -35,27 +35,46 @@ class ScopedEnv {
 };
 
 // A pseudo-terminal pair: the master end for the test, the slave path for the code under
-// test. The master is non-blocking.
+// test. The master is non-blocking. Under Wine the pair is made on the host
+// (cmake/wine-ports.sh): the code under test has one COM port of it, the test the other.
 class PtyPair {
   public:
     PtyPair();
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
     PtyPair& operator=(const PtyPair&) = delete;
-    int master() const { return master_; }
-    const std::string& slavePath() const { return slave_path_; }
+#ifndef _WIN32
+    int master() const {
+        return master_;
+    }
+#else
+    // The number n of the port under test, COMn.
+    int portNumber() const {
+        return port_number_;
+    }
+#endif
+    const std::string& slavePath() const {
+        return slave_path_;
+    }
     // Writes all bytes to the master end.
     void Write(const std::string& bytes);
     // Reads what the slave side wrote, waiting up to timeoutMs for at least wantBytes.
     std::string Read(size_t wantBytes, int timeoutMs);
     // Baud rate the slave end is set to (as the other end of a serial line would see it).
+    // Under Wine the rate is read through a second handle to the port under test (Wine
+    // holds no port exclusively).
     unsigned SlaveBaud() const;
     // Closes the master end: the slave side sees a hang-up.
     void CloseMaster();
 
   private:
+#ifndef _WIN32
     int master_ = -1;
     int keep_slave_ = -1;
+#else
+    void* far_end_ = nullptr;  // the test's port of the pair
+    int port_number_ = 0;
+#endif
     std::string slave_path_;
 };
 

@@ -2,14 +2,18 @@
 // Drivers\Active, the Bluetooth ports) lives under HKEY_CURRENT_USER\Software\Belvane\Machine,
 // where an ordinary user may write, and HKEY_LOCAL_MACHINE is redirected there for this
 // process. Drivers\Active presents the machine's serial ports (HARDWARE\DEVICEMAP\SERIALCOMM),
-// so that a program walking it finds them as on a device. ActivateDevice loads the library
-// a key names and calls "<Prefix>_Init"; DeactivateDevice calls "<Prefix>_Deinit".
+// so that a program walking it finds them as on a device. ActivateDevice has a helper
+// process load the library a key names and call "<Prefix>_Init" (driver_host.cpp);
+// DeactivateDevice has it call "<Prefix>_Deinit" and end.
 #include "platform/io/devices.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/base/account.h"
 #include "platform/base/strings.h"
+#include "platform/io/windows/driver_host.h"
 
 namespace {
 
@@ -66,20 +70,73 @@ HKEY Publish(HKEY active, unsigned number, const String& name, const String& dri
     return key;
 }
 
+// A loaded driver: its helper process and its entry under Drivers\Active.
 struct Driver {
-    HMODULE library;
-    BOOL(WINAPI* deinit)(DWORD);
-    DWORD context;
+    platform::detail::DriverHost host;
     String activeKey;
 };
 
+bool Letters(const String& text) {
+    if (text.empty()) return false;
+    for (WCHAR c : text) {
+        if (!((c >= TEXT('A') && c <= TEXT('Z')) || (c >= TEXT('a') && c <= TEXT('z'))))
+            return false;
+    }
+    return true;
+}
+
 unsigned nextActive = 0;
+
+// Whether an entry of Drivers\Active has the device name already (a port of the machine
+// or a loaded driver).
+bool NameTaken(HKEY active, const String& name) {
+    for (DWORD i = 0;; ++i) {
+        WCHAR sub[64];
+        DWORD length = 64;
+        if (RegEnumKeyExW(active, i, sub, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            return false;
+        HKEY entry = nullptr;
+        if (RegOpenKeyExW(active, sub, 0, KEY_READ, &entry) != ERROR_SUCCESS) continue;
+        const String taken = QueryString(entry, TEXT("Name"));
+        RegCloseKey(entry);
+        if (_wcsicmp(taken.c_str(), name.c_str()) == 0) return true;
+    }
+}
+
+// The device name of a driver: "<Prefix><Index>:", or without an Index the first free of
+// 1 to 9. Desktop Windows has no COM0: and opens "COMn:" only for one digit, so the index
+// runs from 1 to 9 here. Empty, with the last error set, when there is none.
+String ClaimName(HKEY active, const String& keyPath, const String& prefix, bool hasIndex,
+                 DWORD index) {
+    // Index 0 is a name the system cannot give (Belvane offers COM0 to every driver, as on
+    // a device): refused without a note, as no key is wrong. Beyond 9 the key is wrong.
+    if (hasIndex && index == 0) {
+        SetLastError(ERROR_DEV_NOT_EXIST);
+        return {};
+    }
+    if (hasIndex && index > 9) {
+        const std::string p = platform::ToUtf8(prefix);
+        platform::Note(platform::ToUtf8(keyPath) + ": Index " + std::to_string(index) +
+                       " makes no device name " + p + "1: to " + p + "9:; not loaded");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return {};
+    }
+    for (DWORD n = hasIndex ? index : 1; n <= (hasIndex ? index : 9); ++n) {
+        const String name = prefix + std::to_wstring(n) + TEXT(":");
+        if (!active || !NameTaken(active, name)) return name;
+    }
+    SetLastError(ERROR_DEVICE_IN_USE);
+    return {};
+}
 
 }  // namespace
 
 namespace platform {
 
 void StartDeviceManager() {
+    // A second start reads the machine's ports from the machine, not from our keys.
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
     const std::vector<String> ports = MachineSerialPorts();
     HKEY machine = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kMachineKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
@@ -110,52 +167,58 @@ void StartDeviceManager() {
 
 HANDLE ActivateDevice(LPCWSTR deviceKey, DWORD clientInfo) {
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, deviceKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
-    const String dll = QueryString(key, TEXT("Dll")), prefix = QueryString(key, TEXT("Prefix"));
+    if (!deviceKey ||
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, deviceKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    platform::detail::DriverCall call;
+    call.libraryPath = QueryString(key, TEXT("Dll"));
+    call.prefix = QueryString(key, TEXT("Prefix"));
+    call.clientInfo = clientInfo;
     DWORD index = 0, size = sizeof(index);
     const bool hasIndex = RegQueryValueExW(key, TEXT("Index"), nullptr, nullptr,
                                            reinterpret_cast<BYTE*>(&index), &size) == ERROR_SUCCESS;
     RegCloseKey(key);
-    if (dll.empty() || prefix.empty()) return 0;
-    HMODULE library = LoadLibraryW(dll.c_str());
-    if (!library) return 0;
-    const std::string init = platform::ToUtf8(prefix + TEXT("_Init"));
-    const std::string deinit = platform::ToUtf8(prefix + TEXT("_Deinit"));
-    auto initFunction = reinterpret_cast<DWORD(WINAPI*)(LPCWSTR, LPCVOID)>(
-        reinterpret_cast<void*>(GetProcAddress(library, init.c_str())));
+    if (call.libraryPath.empty() || !Letters(call.prefix)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    // As on Windows CE the instance is published before Init, which is given its key.
     HKEY active = nullptr;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, TEXT("Drivers\\Active"), 0, nullptr, REG_OPTION_VOLATILE,
-                    KEY_ALL_ACCESS, nullptr, &active, nullptr);
-    WCHAR number[16] = TEXT("");
-    if (hasIndex) StringCchPrintfW(number, 16, TEXT("%lu"), static_cast<unsigned long>(index));
-    HKEY entry =
-        active ? Publish(active, ++nextActive, prefix + number + TEXT(":"), deviceKey) : nullptr;
-    WCHAR entryName[16];
-    StringCchPrintfW(entryName, 16, TEXT("Drivers\\Active\\%02u"), nextActive);
-    const DWORD context = initFunction ? initFunction(entryName, &clientInfo) : 0;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kActiveKey, 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                    nullptr, &active, nullptr);
+    const String name = ClaimName(active, deviceKey, call.prefix, hasIndex, index);
+    if (name.empty()) {
+        if (active) RegCloseKey(active);
+        return 0;
+    }
+    HKEY entry = active ? Publish(active, ++nextActive, name, deviceKey) : nullptr;
     if (entry) RegCloseKey(entry);
-    if (context == 0) {
+    WCHAR entryName[32];
+    StringCchPrintfW(entryName, 32, TEXT("Drivers\\Active\\%02u"), nextActive);
+    call.activeKey = entryName;
+    auto driver = std::make_unique<Driver>();
+    if (!platform::detail::StartDriver(call, driver->host)) {
+        const DWORD error = GetLastError();
         if (active) RegDeleteKeyW(active, entryName + 15);
         if (active) RegCloseKey(active);
-        FreeLibrary(library);
-        SetLastError(initFunction ? ERROR_GEN_FAILURE : ERROR_PROC_NOT_FOUND);
+        SetLastError(error);
         return 0;
     }
     if (active) RegCloseKey(active);
-    auto deinitFunction = reinterpret_cast<BOOL(WINAPI*)(DWORD)>(
-        reinterpret_cast<void*>(GetProcAddress(library, deinit.c_str())));
-    return new Driver{library, deinitFunction, context, entryName};
+    driver->activeKey = entryName;
+    return driver.release();
 }
 
+// Closing the device has the helper call Deinit and end, and removes its entry.
 BOOL DeactivateDevice(HANDLE device) {
     if (!device) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    auto* driver = static_cast<Driver*>(device);
-    if (driver->deinit) driver->deinit(driver->context);
-    FreeLibrary(driver->library);
+    std::unique_ptr<Driver> driver(static_cast<Driver*>(device));
+    platform::detail::StopDriver(driver->host);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, driver->activeKey.c_str());
-    delete driver;
     return TRUE;
 }

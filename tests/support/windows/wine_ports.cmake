@@ -1,0 +1,36 @@
+# The host side of the tests under Wine: belvane-ptylink and belvane-sim, built from this
+# source tree with the host's compiler, and belvane_wine_ports() to run a test program
+# with serial ports made by them.
+include(ExternalProject)
+set(belvane_host_dir ${CMAKE_BINARY_DIR}/host)
+set(belvane_host_args -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=c++ -DCMAKE_C_COMPILER=cc
+    -DBELVANE_WERROR=${BELVANE_WERROR})
+if(DEFINED ENV{CMAKE_CXX_COMPILER_LAUNCHER})
+  list(APPEND belvane_host_args -DCMAKE_CXX_COMPILER_LAUNCHER=$ENV{CMAKE_CXX_COMPILER_LAUNCHER})
+endif()
+ExternalProject_Add(belvane_host
+  SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/host
+  BINARY_DIR ${belvane_host_dir}
+  CMAKE_GENERATOR Ninja
+  CMAKE_ARGS ${belvane_host_args}
+  BUILD_COMMAND ${CMAKE_COMMAND} --build ${belvane_host_dir} --target belvane-ptylink belvane-sim
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ""
+  BUILD_BYPRODUCTS ${belvane_host_dir}/belvane-ptylink ${belvane_host_dir}/simulator/belvane-sim)
+set(BELVANE_HOST_SIM ${belvane_host_dir}/simulator/belvane-sim)
+
+# belvane_wine_ports(<test target> [LINKS n] [BENCH file]): the test runs under
+# cmake/wine-ports.sh with n linked port pairs and/or the devices of a simulator bench.
+function(belvane_wine_ports target)
+  cmake_parse_arguments(W "" "LINKS;BENCH" "" ${ARGN})
+  set(emulator ${PROJECT_SOURCE_DIR}/cmake/wine-ports.sh)
+  if(W_LINKS)
+    list(APPEND emulator --links ${W_LINKS} --link-program ${belvane_host_dir}/belvane-ptylink)
+  endif()
+  if(W_BENCH)
+    list(APPEND emulator --bench ${W_BENCH} --sim-program ${BELVANE_HOST_SIM})
+  endif()
+  list(APPEND emulator --)
+  set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR "${emulator}")
+  add_dependencies(${target} belvane_host)
+endfunction()
