@@ -6,8 +6,12 @@
 // second half of a surrogate pair, or the escapes of a broken sequence whose bytes were
 // already consumed) wait in a small per-stream store and come first on the next call, so
 // nothing is ever lost or reordered. That store is rarely used: while it is empty, a read
-// takes no lock but the stream's own. fputws encodes the whole text straight into the
-// stream's buffer under one hold of the stream.
+// takes no lock at all. fputws encodes the whole text into a block on the stack and hands
+// it over in one write per block.
+//
+// A stream has one owner. On Linux the streams that _wfopen makes leave locking to their
+// caller, so neither the calls here nor the C library's own (feof, ferror, fclose) take the
+// stream's lock; on Windows a read holds the stream for the whole call.
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -18,10 +22,7 @@
 #include "platform/io/textfile.h"
 
 #ifdef _WIN32
-#define flockfile _lock_file
-#define funlockfile _unlock_file
 #define getc_unlocked _getc_nolock
-#define putc_unlocked _putc_nolock
 #endif
 
 namespace {
@@ -158,21 +159,45 @@ int ReadUnits(FILE* stream, WCHAR* buffer, int room, Pending& pending) {
     return n;
 }
 
-// Puts encoded bytes straight into the stream's buffer, holding the stream for the whole
-// text so that no byte pays for a lock or a call of its own.
-class ByteSink {
+#ifdef _WIN32
+// A read holds the stream once rather than let each byte take its lock.
+class ReadHold {
   public:
-    explicit ByteSink(FILE* stream) : stream_(stream) { flockfile(stream_); }
-    ~ByteSink() { funlockfile(stream_); }
-    ByteSink(const ByteSink&) = delete;
-    ByteSink& operator=(const ByteSink&) = delete;
-    void Put(unsigned char byte) {
-        if (ok_ && putc_unlocked(byte, stream_) == EOF) ok_ = false;
-    }
-    bool Ok() const { return ok_; }
+    explicit ReadHold(FILE* stream) : stream_(stream) { _lock_file(stream_); }
+    ~ReadHold() { _unlock_file(stream_); }
+    ReadHold(const ReadHold&) = delete;
+    ReadHold& operator=(const ReadHold&) = delete;
 
   private:
     FILE* stream_;
+};
+#else
+// The stream's one owner reads it: nothing to hold.
+struct ReadHold {
+    explicit ReadHold(FILE*) {}
+};
+#endif
+
+// Collects encoded bytes in a block on the stack and writes each full block with one call,
+// so that no byte pays for a call of its own and a short text is one write.
+class ByteSink {
+  public:
+    explicit ByteSink(FILE* stream) : stream_(stream) {}
+    ByteSink(const ByteSink&) = delete;
+    ByteSink& operator=(const ByteSink&) = delete;
+    // Room for the four bytes of the largest character.
+    bool HasRoom() const { return used_ <= sizeof block_ - 4; }
+    void Put(unsigned char byte) { block_[used_++] = byte; }
+    bool Flush() {
+        if (used_ != 0 && fwrite(block_, 1, used_, stream_) != used_) ok_ = false;
+        used_ = 0;
+        return ok_;
+    }
+
+  private:
+    FILE* stream_;
+    unsigned char block_[1024];
+    size_t used_ = 0;
     bool ok_ = true;
 };
 
@@ -207,6 +232,7 @@ bool IsLowSurrogate(WCHAR c) {
 bool EncodeAll(const WCHAR* text, FILE* stream) {
     ByteSink out(stream);
     for (const WCHAR* at = text; *at != 0; ++at) {
+        if (!out.HasRoom() && !out.Flush()) return false;
         const WCHAR c = *at;
         if (c < 0x80) {
             out.Put(static_cast<unsigned char>(c));
@@ -222,7 +248,7 @@ bool EncodeAll(const WCHAR* text, FILE* stream) {
             PutCodePoint(out, c);
         }
     }
-    return out.Ok();
+    return out.Flush();
 }
 
 }  // namespace
@@ -244,14 +270,16 @@ WCHAR* fgetws(WCHAR* buffer, int count, FILE* stream) {
         buffer[0] = 0;
         return buffer;
     }
-    flockfile(stream);
-    Pending pending = TakePending(stream);
-    const int n = ReadUnits(stream, buffer, count - 1, pending);
-    // Units held back are still unread text: the stream must not look finished yet. The
-    // next read reaches the end again by itself.
-    if (pending.count != 0 && feof(stream) && !ferror(stream)) clearerr(stream);
-    KeepPending(stream, pending);
-    funlockfile(stream);
+    int n;
+    {
+        ReadHold hold(stream);
+        Pending pending = TakePending(stream);
+        n = ReadUnits(stream, buffer, count - 1, pending);
+        // Units held back are still unread text: the stream must not look finished yet. The
+        // next read reaches the end again by itself.
+        if (pending.count != 0 && feof(stream) && !ferror(stream)) clearerr(stream);
+        KeepPending(stream, pending);
+    }
     buffer[n] = 0;
     if (n == 0) return nullptr;  // end of file or a read error
     return buffer;
