@@ -12,9 +12,11 @@
 // A stream has one owner. On Linux the streams that _wfopen makes leave locking to their
 // caller, so neither the calls here nor the C library's own (feof, ferror, fclose) take the
 // stream's lock; on Windows a read holds the stream for the whole call.
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
 
@@ -123,6 +125,36 @@ int DecodeOne(FILE* stream, int lead, WCHAR* units) {
     return 2;
 }
 
+#ifdef __GLIBC__
+// Copies the run of plain ASCII that waits in the stream's buffer, up to and including a line
+// feed and at most room bytes, straight into units: glibc's own getc_unlocked reads these two
+// fields the same way, one byte per call. Stops at a byte that needs decoding (a NUL or one
+// above 0x7F). Returns the count copied.
+int TakeAsciiRun(FILE* stream, WCHAR* units, int room, bool& lineEnded) {
+    const auto* at = reinterpret_cast<const unsigned char*>(stream->_IO_read_ptr);
+    const auto* end = reinterpret_cast<const unsigned char*>(stream->_IO_read_end);
+    size_t span = std::min(static_cast<size_t>(end - at), static_cast<size_t>(room));
+    if (span == 0) return 0;
+    const void* lineFeed = std::memchr(at, '\n', span);
+    if (lineFeed != nullptr)
+        span = static_cast<size_t>(static_cast<const unsigned char*>(lineFeed) - at) + 1;
+    size_t i = 0;
+    // NUL wraps to 0xFF: one test refuses it and every byte above 0x7F.
+    while (i < span && static_cast<unsigned char>(at[i] - 1) < 0x7F) {
+        units[i] = at[i];
+        ++i;
+    }
+    lineEnded = lineFeed != nullptr && i == span;
+    stream->_IO_read_ptr += i;
+    return static_cast<int>(i);
+}
+#else
+// Elsewhere the stream's buffer is the C library's own: every byte comes through getc.
+int TakeAsciiRun(FILE*, WCHAR*, int, bool&) {
+    return 0;
+}
+#endif
+
 // Fills buffer[0 .. room) from pending units first, then from the stream, up to and
 // including a line feed. Units that do not fit stay in pending. Returns the count.
 int ReadUnits(FILE* stream, WCHAR* buffer, int room, Pending& pending) {
@@ -146,6 +178,8 @@ int ReadUnits(FILE* stream, WCHAR* buffer, int room, Pending& pending) {
     const Pending carried = pending;
     put(carried.units, carried.count);
     while (pending.count == 0 && n < room && !lineEnded) {
+        n += TakeAsciiRun(stream, buffer + n, room - n, lineEnded);
+        if (n == room || lineEnded) break;
         const int lead = getc_unlocked(stream);
         if (lead == EOF) break;
         if (lead > 0 && lead < 0x80) {  // the common case: the byte is the character
