@@ -138,11 +138,16 @@ int TakeAsciiRun(FILE* stream, WCHAR* units, int room, bool& lineEnded) {
     const void* lineFeed = std::memchr(at, '\n', span);
     if (lineFeed != nullptr)
         span = static_cast<size_t>(static_cast<const unsigned char*>(lineFeed) - at) + 1;
+    // NUL wraps to 0xFF: one test refuses it and every byte above 0x7F. The common whole
+    // run is tested and widened in two loops without an early exit, which the compiler
+    // turns into vector code.
+    bool plain = true;
+    for (size_t k = 0; k < span; ++k) plain &= static_cast<unsigned char>(at[k] - 1) < 0x7F;
     size_t i = 0;
-    // NUL wraps to 0xFF: one test refuses it and every byte above 0x7F.
-    while (i < span && static_cast<unsigned char>(at[i] - 1) < 0x7F) {
-        units[i] = at[i];
-        ++i;
+    if (plain) {
+        for (; i < span; ++i) units[i] = at[i];
+    } else {
+        for (; static_cast<unsigned char>(at[i] - 1) < 0x7F; ++i) units[i] = at[i];
     }
     lineEnded = lineFeed != nullptr && i == span;
     stream->_IO_read_ptr += i;
@@ -212,27 +217,60 @@ struct ReadHold {
 };
 #endif
 
-// Collects encoded bytes in a block on the stack and writes each full block with one call,
-// so that no byte pays for a call of its own and a short text is one write.
+// Where encoded bytes go: on glibc straight into the free part of the stream's buffer, as
+// glibc's own putc_unlocked does byte by byte; otherwise, and while that part is too small,
+// into a block on the stack that one fwrite hands over. A stream buffered by line or not at
+// all shows no free part, so its writes always go through fwrite.
 class ByteSink {
   public:
-    explicit ByteSink(FILE* stream) : stream_(stream) {}
+    explicit ByteSink(FILE* stream) : stream_(stream) { Open(); }
     ByteSink(const ByteSink&) = delete;
     ByteSink& operator=(const ByteSink&) = delete;
     // Room for the four bytes of the largest character.
-    bool HasRoom() const { return used_ <= sizeof block_ - 4; }
-    void Put(unsigned char byte) { block_[used_++] = byte; }
+    bool HasRoom() const { return end_ - at_ >= 4; }
+    void Put(unsigned char byte) { *at_++ = byte; }
+    // Hands over what was put and makes room for more; false once a write failed.
     bool Flush() {
-        if (used_ != 0 && fwrite(block_, 1, used_, stream_) != used_) ok_ = false;
-        used_ = 0;
+        Close();
+        Open();
+        return ok_;
+    }
+    bool Finish() {
+        Close();
         return ok_;
     }
 
   private:
+    void Open() {
+#ifdef __GLIBC__
+        if (stream_->_IO_write_end - stream_->_IO_write_ptr >= 4) {
+            at_ = reinterpret_cast<unsigned char*>(stream_->_IO_write_ptr);
+            end_ = reinterpret_cast<unsigned char*>(stream_->_IO_write_end);
+            inStream_ = true;
+            return;
+        }
+#endif
+        at_ = block_;
+        end_ = block_ + sizeof block_;
+        inStream_ = false;
+    }
+    void Close() {
+        if (inStream_) {
+#ifdef __GLIBC__
+            stream_->_IO_write_ptr = reinterpret_cast<char*>(at_);
+#endif
+            return;
+        }
+        const size_t used = static_cast<size_t>(at_ - block_);
+        if (used != 0 && fwrite(block_, 1, used, stream_) != used) ok_ = false;
+    }
+
     FILE* stream_;
-    unsigned char block_[1024];
-    size_t used_ = 0;
+    unsigned char* at_ = nullptr;
+    unsigned char* end_ = nullptr;
+    bool inStream_ = false;
     bool ok_ = true;
+    unsigned char block_[1024];
 };
 
 void PutCodePoint(ByteSink& out, char32_t cp) {
@@ -282,7 +320,7 @@ bool EncodeAll(const WCHAR* text, FILE* stream) {
             PutCodePoint(out, c);
         }
     }
-    return out.Flush();
+    return out.Finish();
 }
 
 }  // namespace
