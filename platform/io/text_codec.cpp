@@ -229,6 +229,16 @@ class ByteSink {
     // Room for the four bytes of the largest character.
     bool HasRoom() const { return end_ - at_ >= 4; }
     void Put(unsigned char byte) { *at_++ = byte; }
+    // Puts the run of ASCII (no NUL) that starts at text while room lasts, through a local
+    // pointer, which the compiler keeps in a register; returns where the run stopped.
+    const WCHAR* PutAscii(const WCHAR* text) {
+        unsigned char* to = at_;
+        unsigned char* const last = end_ - 4;
+        while (to <= last && static_cast<WCHAR>(*text - 1) < 0x7F)
+            *to++ = static_cast<unsigned char>(*text++);
+        at_ = to;
+        return text;
+    }
     // Hands over what was put and makes room for more; false once a write failed.
     bool Flush() {
         Close();
@@ -298,27 +308,34 @@ bool IsLowSurrogate(WCHAR c) {
     return c >= 0xDC00 && c <= 0xDFFF;
 }
 
-// UTF-8 of the text, the escapes back as their bytes: a pair is one character, so a U+DC00
-// met on its own is lone and the NUL byte, U+DC80..U+DCFF are raw bytes, and any other lone
-// surrogate becomes U+FFFD.
+// UTF-8 of the character at at, which is no ASCII, the escapes back as their bytes: a pair
+// is one character, so a U+DC00 met on its own is lone and the NUL byte, U+DC80..U+DCFF are
+// raw bytes, and any other lone surrogate becomes U+FFFD. Returns where the next begins.
+const WCHAR* PutOther(ByteSink& out, const WCHAR* at) {
+    const WCHAR c = *at;
+    if (IsHighSurrogate(c) && IsLowSurrogate(at[1])) {
+        PutCodePoint(out, 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
+                              (static_cast<char32_t>(at[1]) - 0xDC00));
+        return at + 2;
+    }
+    if (c == kNulEscape || (c >= 0xDC80 && c <= 0xDCFF)) {
+        out.Put(static_cast<unsigned char>(c - 0xDC00));
+    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+        PutCodePoint(out, 0xFFFD);
+    } else {
+        PutCodePoint(out, c);
+    }
+    return at + 1;
+}
+
+// UTF-8 of the whole text, ASCII in runs.
 bool EncodeAll(const WCHAR* text, FILE* stream) {
     ByteSink out(stream);
-    for (const WCHAR* at = text; *at != 0; ++at) {
+    const WCHAR* at = text;
+    while (*at != 0) {
         if (!out.HasRoom() && !out.Flush()) return false;
-        const WCHAR c = *at;
-        if (c < 0x80) {
-            out.Put(static_cast<unsigned char>(c));
-        } else if (IsHighSurrogate(c) && IsLowSurrogate(at[1])) {
-            PutCodePoint(out, 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
-                                  (static_cast<char32_t>(at[1]) - 0xDC00));
-            ++at;
-        } else if (c == kNulEscape || (c >= 0xDC80 && c <= 0xDCFF)) {
-            out.Put(static_cast<unsigned char>(c - 0xDC00));
-        } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-            PutCodePoint(out, 0xFFFD);
-        } else {
-            PutCodePoint(out, c);
-        }
+        at = out.PutAscii(at);
+        if (*at != 0 && out.HasRoom()) at = PutOther(out, at);
     }
     return out.Finish();
 }
