@@ -1,13 +1,14 @@
 // Wide text streams over the C library's FILE, UTF-8 on disk: reading and writing, the same
 // on every system (opening is the system's, in <os>/textfile.cpp).
 //
-// fgetws decodes straight from the stream's own buffer, plain ASCII a byte at a time without
-// further tests. The code units of a character that did not fit the caller's buffer (the
-// second half of a surrogate pair, or the escapes of a broken sequence whose bytes were
-// already consumed) wait in a small per-stream store and come first on the next call, so
-// nothing is ever lost or reordered. That store is rarely used: while it is empty, a read
-// takes no lock at all. fputws encodes the whole text into a block on the stack and hands
-// it over in one write per block.
+// fgetws decodes straight from the stream's own buffer: on glibc a run of plain ASCII is
+// tested and widened in one go, elsewhere it comes a byte at a time without further tests.
+// The code units of a character that did not fit the caller's buffer (the second half of a
+// surrogate pair, or the escapes of a broken sequence whose bytes were already consumed) wait
+// in a small per-stream store and come first on the next call, so nothing is ever lost or
+// reordered. That store is rarely used: while it is empty, a read takes no lock at all.
+// fputws encodes the whole text, on glibc straight into the stream's buffer, elsewhere into a
+// block on the stack that one fwrite hands over.
 //
 // A stream has one owner. On Linux the streams that _wfopen makes leave locking to their
 // caller, so neither the calls here nor the C library's own (feof, ferror, fclose) take the
@@ -37,8 +38,8 @@ struct Pending {
 std::mutex pendingMutex;
 // Keyed by stream; _wfopen clears the entry, so a FILE* reused after fclose starts clean.
 std::unordered_map<FILE*, Pending> pendingByStream;
-// How many entries pendingByStream holds. A stream's own entry is written under its stream
-// lock before the next read of it, so a read that sees none here has nothing waiting.
+// How many entries pendingByStream holds. A stream's own entry is written by the stream's one
+// owner before its next read, so a read that sees none here has nothing waiting.
 std::atomic<int> streamsPending{0};
 
 Pending TakePending(FILE* stream) {
