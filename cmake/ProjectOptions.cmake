@@ -37,12 +37,14 @@ function(belvane_use_test_pch target)
   endif()
 endfunction()
 
-# belvane_test(<name> SOURCES ... LIBS ... LABELS ... [RESOURCE_LOCK <name>] [PROCESSORS <n>]):
-# one GoogleTest executable, discovered by ctest. Tests that share a RESOURCE_LOCK never run at
-# the same time. The test presets run more tests at once than there are cores, as most of the
-# long ones sleep: a test that keeps the processors busy says how many it takes.
+# belvane_test(<name> SOURCES ... LIBS ... LABELS ... [RESOURCE_LOCK <name>] [PROCESSORS <n>]
+# [RUN_SERIAL]): one GoogleTest executable, discovered by ctest. Tests that share a
+# RESOURCE_LOCK never run at the same time. The test presets run more tests at once than there
+# are cores, as most of the long ones sleep: a test that keeps the processors busy says how
+# many it takes, and one whose outcome depends on having them to itself runs alone.
 function(belvane_test name)
-  cmake_parse_arguments(T "" "TIMEOUT;RESOURCE_LOCK;PROCESSORS" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "RUN_SERIAL" "TIMEOUT;RESOURCE_LOCK;PROCESSORS" "SOURCES;LIBS;LABELS"
+                        ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} belvane_testsupport GTest::gtest GTest::gtest_main belvane_options)
   belvane_use_test_pch(${name})
@@ -58,6 +60,9 @@ function(belvane_test name)
   endif()
   if(T_PROCESSORS)
     list(APPEND T_EXTRA PROCESSORS ${T_PROCESSORS})
+  endif()
+  if(T_RUN_SERIAL)
+    list(APPEND T_EXTRA RUN_SERIAL TRUE)
   endif()
   if(CMAKE_CROSSCOMPILING)
     # One run per program: each start of the emulator (Wine) costs seconds.
