@@ -139,13 +139,16 @@ int TakeAsciiRun(FILE* stream, WCHAR* units, int room, bool& lineEnded) {
     const void* lineFeed = std::memchr(at, '\n', span);
     if (lineFeed != nullptr)
         span = static_cast<size_t>(static_cast<const unsigned char*>(lineFeed) - at) + 1;
-    // NUL wraps to 0xFF: one test refuses it and every byte above 0x7F. The common whole
-    // run is tested and widened in two loops without an early exit, which the compiler
-    // turns into vector code.
-    bool plain = true;
-    for (size_t k = 0; k < span; ++k) plain &= static_cast<unsigned char>(at[k] - 1) < 0x7F;
+    // The common whole run (no byte above 0x7F, no NUL) is tested and widened in two loops
+    // without an early exit, which the compiler turns into vector code. Otherwise the run
+    // ends at the first byte that needs decoding; NUL wraps to 0xFF, so one test finds both.
+    unsigned char high = 0, low = 0xFF;
+    for (size_t k = 0; k < span; ++k) {
+        high |= at[k];
+        low = std::min(low, at[k]);
+    }
     size_t i = 0;
-    if (plain) {
+    if (high < 0x80 && low != 0) {
         for (; i < span; ++i) units[i] = at[i];
     } else {
         for (; static_cast<unsigned char>(at[i] - 1) < 0x7F; ++i) units[i] = at[i];
