@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -127,6 +128,25 @@ int DecodeOne(FILE* stream, int lead, WCHAR* units) {
 }
 
 #ifdef __GLIBC__
+// Whether bytes[0 .. count) are all 0x01..0x7F. A byte above 0x7F sets its top bit in high;
+// a NUL sets its top bit in zero (a borrow runs only from a zero byte upwards).
+bool PlainAscii(const unsigned char* bytes, size_t count) {
+    constexpr uint64_t kOnes = 0x0101010101010101u, kTops = 0x8080808080808080u;
+    uint64_t high = 0, zero = 0;
+    size_t k = 0;
+    for (; k + 8 <= count; k += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + k, sizeof word);
+        high |= word;
+        zero |= (word - kOnes) & ~word;
+    }
+    for (; k < count; ++k) {
+        high |= bytes[k];
+        zero |= (uint64_t{bytes[k]} - 1) & ~uint64_t{bytes[k]};
+    }
+    return ((high | zero) & kTops) == 0;
+}
+
 // Copies the run of plain ASCII that waits in the stream's buffer, up to and including a line
 // feed and at most room bytes, straight into units: glibc's own getc_unlocked reads these two
 // fields the same way, one byte per call. Stops at a byte that needs decoding (a NUL or one
@@ -139,23 +159,19 @@ int TakeAsciiRun(FILE* stream, WCHAR* units, int room, bool& lineEnded) {
     const void* lineFeed = std::memchr(at, '\n', span);
     if (lineFeed != nullptr)
         span = static_cast<size_t>(static_cast<const unsigned char*>(lineFeed) - at) + 1;
-    // The common whole run (no byte above 0x7F, no NUL) is tested and widened in two loops
-    // without an early exit, which the compiler turns into vector code. Otherwise the run
-    // ends at the first byte that needs decoding; NUL wraps to 0xFF, so one test finds both.
-    unsigned char high = 0, low = 0xFF;
-    for (size_t k = 0; k < span; ++k) {
-        high |= at[k];
-        low = std::min(low, at[k]);
-    }
-    size_t i = 0;
-    if (high < 0x80 && low != 0) {
-        for (; i < span; ++i) units[i] = at[i];
-    } else {
+    // The common whole run (no byte above 0x7F, no NUL) is tested eight bytes at a time and
+    // widened in a loop without an early exit. Otherwise the run ends at the first byte that
+    // needs decoding; NUL wraps to 0xFF, so one test finds both.
+    if (!PlainAscii(at, span)) {
+        size_t i = 0;
         for (; static_cast<unsigned char>(at[i] - 1) < 0x7F; ++i) units[i] = at[i];
+        stream->_IO_read_ptr += i;
+        return static_cast<int>(i);
     }
-    lineEnded = lineFeed != nullptr && i == span;
-    stream->_IO_read_ptr += i;
-    return static_cast<int>(i);
+    for (size_t i = 0; i < span; ++i) units[i] = at[i];
+    lineEnded = lineFeed != nullptr;
+    stream->_IO_read_ptr += span;
+    return static_cast<int>(span);
 }
 #else
 // Elsewhere the stream's buffer is the C library's own: every byte comes through getc.
