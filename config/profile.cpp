@@ -132,19 +132,29 @@ std::basic_string<WCHAR> ComposeEntry(const WCHAR* key, const void* value, int t
 struct Copy {
     FILE* in;
     FILE* out;
-    WCHAR line[kLineBuffer];
-    bool lineEnded;  // the last piece written ended with a line feed
+    WCHAR* line;  // the piece just read, in one of pieces
+    WCHAR pieces[2][kLineBuffer];
+    // The last piece written, kept whole until the end: the next read goes into the other
+    // buffer. How it ends is looked at only once the file has ended, rather than measuring
+    // every piece. Null while nothing is written.
+    const WCHAR* lastWritten;
 };
 
 bool Next(Copy& copy) {
+    copy.line = copy.lastWritten == copy.pieces[0] ? copy.pieces[1] : copy.pieces[0];
     return ReadPiece(copy.in, copy.line);
 }
 
 bool Emit(Copy& copy, const WCHAR* text) {
     if (fputws(text, copy.out) < 0) return false;
-    const size_t len = wcslen(text);
-    if (len > 0) copy.lineEnded = text[len - 1] == TEXT('\n');
+    if (text[0] != 0) copy.lastWritten = text;
     return true;
+}
+
+// Whether the last piece written ended with a line feed (nothing written counts as ended).
+bool LastLineEnded(const Copy& copy) {
+    if (copy.lastWritten == nullptr) return true;
+    return copy.lastWritten[wcslen(copy.lastWritten) - 1] == TEXT('\n');
 }
 
 // Copies the file up to and including the section's header. A read error is not the end
@@ -192,7 +202,7 @@ int CopyWithEntry(Copy& copy, const WCHAR* section, const WCHAR* key, const WCHA
     if (rc != PROFILE_OK) return rc;
     // A last line without a line feed is ended first, so that the new entry is not glued
     // to it.
-    if (end == SectionEnd::EndOfFile && !copy.lineEnded && !Emit(copy, TEXT("\n")))
+    if (end == SectionEnd::EndOfFile && !LastLineEnded(copy) && !Emit(copy, TEXT("\n")))
         return PROFILE_E_TEMP_WRITE;
     if (!Emit(copy, entry)) return PROFILE_E_TEMP_WRITE;
     if (end == SectionEnd::Header && !Emit(copy, copy.line)) return PROFILE_E_TEMP_WRITE;
@@ -205,7 +215,6 @@ int CopyFileWithEntry(LPCWSTR path, FILE* out, const WCHAR* section, const WCHAR
     copy.in = _wfopen(path, TEXT("r"));
     if (copy.in == nullptr) return PROFILE_E_OPEN;
     copy.out = out;
-    copy.lineEnded = true;
     const int rc = CopyWithEntry(copy, section, key, entry);
     fclose(copy.in);
     return rc;

@@ -1,16 +1,24 @@
 // Wide text streams over the C library's FILE, UTF-8 on disk: reading and writing, the same
 // on every system (opening is the system's, in <os>/textfile.cpp).
 //
-// fgetws decodes straight from the stream's own buffer, plain ASCII a byte at a time without
-// further tests. The code units of a character that did not fit the caller's buffer (the
-// second half of a surrogate pair, or the escapes of a broken sequence whose bytes were
-// already consumed) wait in a small per-stream store and come first on the next call, so
-// nothing is ever lost or reordered. That store is rarely used: while it is empty, a read
-// takes no lock but the stream's own. fputws encodes the whole text straight into the
-// stream's buffer under one hold of the stream.
+// fgetws decodes straight from the stream's own buffer: on glibc a run of plain ASCII is
+// tested and widened in one go, elsewhere it comes a byte at a time without further tests.
+// The code units of a character that did not fit the caller's buffer (the second half of a
+// surrogate pair, or the escapes of a broken sequence whose bytes were already consumed) wait
+// in a small per-stream store and come first on the next call, so nothing is ever lost or
+// reordered. That store is rarely used: while it is empty, a read takes no lock at all.
+// fputws encodes the whole text, on glibc straight into the stream's buffer, elsewhere into a
+// block on the stack that one fwrite hands over.
+//
+// A stream has one owner. On Linux the streams that _wfopen makes leave locking to their
+// caller, so neither the calls here nor the C library's own (feof, ferror, fclose) take the
+// stream's lock; on Windows a read holds the stream for the whole call.
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
 
@@ -18,10 +26,7 @@
 #include "platform/io/textfile.h"
 
 #ifdef _WIN32
-#define flockfile _lock_file
-#define funlockfile _unlock_file
 #define getc_unlocked _getc_nolock
-#define putc_unlocked _putc_nolock
 #endif
 
 namespace {
@@ -34,8 +39,8 @@ struct Pending {
 std::mutex pendingMutex;
 // Keyed by stream; _wfopen clears the entry, so a FILE* reused after fclose starts clean.
 std::unordered_map<FILE*, Pending> pendingByStream;
-// How many entries pendingByStream holds. A stream's own entry is written under its stream
-// lock before the next read of it, so a read that sees none here has nothing waiting.
+// How many entries pendingByStream holds. A stream's own entry is written by the stream's one
+// owner before its next read, so a read that sees none here has nothing waiting.
 std::atomic<int> streamsPending{0};
 
 Pending TakePending(FILE* stream) {
@@ -122,6 +127,59 @@ int DecodeOne(FILE* stream, int lead, WCHAR* units) {
     return 2;
 }
 
+#ifdef __GLIBC__
+// Whether bytes[0 .. count) are all 0x01..0x7F. A byte above 0x7F sets its top bit in high;
+// a NUL sets its top bit in zero (a borrow runs only from a zero byte upwards).
+bool PlainAscii(const unsigned char* bytes, size_t count) {
+    constexpr uint64_t kOnes = 0x0101010101010101u, kTops = 0x8080808080808080u;
+    uint64_t high = 0, zero = 0;
+    size_t k = 0;
+    for (; k + 8 <= count; k += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + k, sizeof word);
+        high |= word;
+        zero |= (word - kOnes) & ~word;
+    }
+    for (; k < count; ++k) {
+        high |= bytes[k];
+        zero |= (uint64_t{bytes[k]} - 1) & ~uint64_t{bytes[k]};
+    }
+    return ((high | zero) & kTops) == 0;
+}
+
+// Copies the run of plain ASCII that waits in the stream's buffer, up to and including a line
+// feed and at most room bytes, straight into units: glibc's own getc_unlocked reads these two
+// fields the same way, one byte per call. Stops at a byte that needs decoding (a NUL or one
+// above 0x7F). Returns the count copied.
+int TakeAsciiRun(FILE* stream, WCHAR* units, int room, bool& lineEnded) {
+    const auto* at = reinterpret_cast<const unsigned char*>(stream->_IO_read_ptr);
+    const auto* end = reinterpret_cast<const unsigned char*>(stream->_IO_read_end);
+    size_t span = std::min(static_cast<size_t>(end - at), static_cast<size_t>(room));
+    if (span == 0) return 0;
+    const void* lineFeed = std::memchr(at, '\n', span);
+    if (lineFeed != nullptr)
+        span = static_cast<size_t>(static_cast<const unsigned char*>(lineFeed) - at) + 1;
+    // The common whole run (no byte above 0x7F, no NUL) is tested eight bytes at a time and
+    // widened in a loop without an early exit. Otherwise the run ends at the first byte that
+    // needs decoding; NUL wraps to 0xFF, so one test finds both.
+    if (!PlainAscii(at, span)) {
+        size_t i = 0;
+        for (; static_cast<unsigned char>(at[i] - 1) < 0x7F; ++i) units[i] = at[i];
+        stream->_IO_read_ptr += i;
+        return static_cast<int>(i);
+    }
+    for (size_t i = 0; i < span; ++i) units[i] = at[i];
+    lineEnded = lineFeed != nullptr;
+    stream->_IO_read_ptr += span;
+    return static_cast<int>(span);
+}
+#else
+// Elsewhere the stream's buffer is the C library's own: every byte comes through getc.
+int TakeAsciiRun(FILE*, WCHAR*, int, bool&) {
+    return 0;
+}
+#endif
+
 // Fills buffer[0 .. room) from pending units first, then from the stream, up to and
 // including a line feed. Units that do not fit stay in pending. Returns the count.
 int ReadUnits(FILE* stream, WCHAR* buffer, int room, Pending& pending) {
@@ -145,6 +203,8 @@ int ReadUnits(FILE* stream, WCHAR* buffer, int room, Pending& pending) {
     const Pending carried = pending;
     put(carried.units, carried.count);
     while (pending.count == 0 && n < room && !lineEnded) {
+        n += TakeAsciiRun(stream, buffer + n, room - n, lineEnded);
+        if (n == room || lineEnded) break;
         const int lead = getc_unlocked(stream);
         if (lead == EOF) break;
         if (lead > 0 && lead < 0x80) {  // the common case: the byte is the character
@@ -158,22 +218,89 @@ int ReadUnits(FILE* stream, WCHAR* buffer, int room, Pending& pending) {
     return n;
 }
 
-// Puts encoded bytes straight into the stream's buffer, holding the stream for the whole
-// text so that no byte pays for a lock or a call of its own.
-class ByteSink {
+#ifdef _WIN32
+// A read holds the stream once rather than let each byte take its lock.
+class ReadHold {
   public:
-    explicit ByteSink(FILE* stream) : stream_(stream) { flockfile(stream_); }
-    ~ByteSink() { funlockfile(stream_); }
-    ByteSink(const ByteSink&) = delete;
-    ByteSink& operator=(const ByteSink&) = delete;
-    void Put(unsigned char byte) {
-        if (ok_ && putc_unlocked(byte, stream_) == EOF) ok_ = false;
-    }
-    bool Ok() const { return ok_; }
+    explicit ReadHold(FILE* stream) : stream_(stream) { _lock_file(stream_); }
+    ~ReadHold() { _unlock_file(stream_); }
+    ReadHold(const ReadHold&) = delete;
+    ReadHold& operator=(const ReadHold&) = delete;
 
   private:
     FILE* stream_;
+};
+#else
+// The stream's one owner reads it: nothing to hold.
+struct ReadHold {
+    explicit ReadHold(FILE*) {}
+};
+#endif
+
+// Where encoded bytes go: on glibc straight into the free part of the stream's buffer, as
+// glibc's own putc_unlocked does byte by byte; otherwise, and while that part is too small,
+// into a block on the stack that one fwrite hands over. A stream buffered by line or not at
+// all shows no free part, so its writes always go through fwrite.
+class ByteSink {
+  public:
+    explicit ByteSink(FILE* stream) : stream_(stream) { Open(); }
+    ByteSink(const ByteSink&) = delete;
+    ByteSink& operator=(const ByteSink&) = delete;
+    // Room for the four bytes of the largest character.
+    bool HasRoom() const { return end_ - at_ >= 4; }
+    void Put(unsigned char byte) { *at_++ = byte; }
+    // Puts the run of ASCII (no NUL) that starts at text while room lasts, through a local
+    // pointer, which the compiler keeps in a register; returns where the run stopped.
+    const WCHAR* PutAscii(const WCHAR* text) {
+        unsigned char* to = at_;
+        unsigned char* const last = end_ - 4;
+        while (to <= last && static_cast<WCHAR>(*text - 1) < 0x7F)
+            *to++ = static_cast<unsigned char>(*text++);
+        at_ = to;
+        return text;
+    }
+    // Hands over what was put and makes room for more; false once a write failed.
+    bool Flush() {
+        Close();
+        Open();
+        return ok_;
+    }
+    bool Finish() {
+        Close();
+        return ok_;
+    }
+
+  private:
+    void Open() {
+#ifdef __GLIBC__
+        if (stream_->_IO_write_end - stream_->_IO_write_ptr >= 4) {
+            at_ = reinterpret_cast<unsigned char*>(stream_->_IO_write_ptr);
+            end_ = reinterpret_cast<unsigned char*>(stream_->_IO_write_end);
+            inStream_ = true;
+            return;
+        }
+#endif
+        at_ = block_;
+        end_ = block_ + sizeof block_;
+        inStream_ = false;
+    }
+    void Close() {
+        if (inStream_) {
+#ifdef __GLIBC__
+            stream_->_IO_write_ptr = reinterpret_cast<char*>(at_);
+#endif
+            return;
+        }
+        const size_t used = static_cast<size_t>(at_ - block_);
+        if (used != 0 && fwrite(block_, 1, used, stream_) != used) ok_ = false;
+    }
+
+    FILE* stream_;
+    unsigned char* at_ = nullptr;
+    unsigned char* end_ = nullptr;
+    bool inStream_ = false;
     bool ok_ = true;
+    unsigned char block_[1024];
 };
 
 void PutCodePoint(ByteSink& out, char32_t cp) {
@@ -201,28 +328,36 @@ bool IsLowSurrogate(WCHAR c) {
     return c >= 0xDC00 && c <= 0xDFFF;
 }
 
-// UTF-8 of the text, the escapes back as their bytes: a pair is one character, so a U+DC00
-// met on its own is lone and the NUL byte, U+DC80..U+DCFF are raw bytes, and any other lone
-// surrogate becomes U+FFFD.
+// UTF-8 of the character at at, which is no ASCII, the escapes back as their bytes: a pair
+// is one character, so a U+DC00 met on its own is lone and the NUL byte, U+DC80..U+DCFF are
+// raw bytes, and any other lone surrogate becomes U+FFFD. Returns where the next begins.
+const WCHAR* PutOther(ByteSink& out, const WCHAR* at) {
+    const WCHAR c = *at;
+    if (IsHighSurrogate(c) && IsLowSurrogate(at[1])) {
+        PutCodePoint(out, 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
+                              (static_cast<char32_t>(at[1]) - 0xDC00));
+        return at + 2;
+    }
+    if (c == kNulEscape || (c >= 0xDC80 && c <= 0xDCFF)) {
+        out.Put(static_cast<unsigned char>(c - 0xDC00));
+    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+        PutCodePoint(out, 0xFFFD);
+    } else {
+        PutCodePoint(out, c);
+    }
+    return at + 1;
+}
+
+// UTF-8 of the whole text, ASCII in runs.
 bool EncodeAll(const WCHAR* text, FILE* stream) {
     ByteSink out(stream);
-    for (const WCHAR* at = text; *at != 0; ++at) {
-        const WCHAR c = *at;
-        if (c < 0x80) {
-            out.Put(static_cast<unsigned char>(c));
-        } else if (IsHighSurrogate(c) && IsLowSurrogate(at[1])) {
-            PutCodePoint(out, 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
-                                  (static_cast<char32_t>(at[1]) - 0xDC00));
-            ++at;
-        } else if (c == kNulEscape || (c >= 0xDC80 && c <= 0xDCFF)) {
-            out.Put(static_cast<unsigned char>(c - 0xDC00));
-        } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-            PutCodePoint(out, 0xFFFD);
-        } else {
-            PutCodePoint(out, c);
-        }
+    const WCHAR* at = text;
+    while (*at != 0) {
+        if (!out.HasRoom() && !out.Flush()) return false;
+        at = out.PutAscii(at);
+        if (*at != 0 && out.HasRoom()) at = PutOther(out, at);
     }
-    return out.Ok();
+    return out.Finish();
 }
 
 }  // namespace
@@ -244,14 +379,16 @@ WCHAR* fgetws(WCHAR* buffer, int count, FILE* stream) {
         buffer[0] = 0;
         return buffer;
     }
-    flockfile(stream);
-    Pending pending = TakePending(stream);
-    const int n = ReadUnits(stream, buffer, count - 1, pending);
-    // Units held back are still unread text: the stream must not look finished yet. The
-    // next read reaches the end again by itself.
-    if (pending.count != 0 && feof(stream) && !ferror(stream)) clearerr(stream);
-    KeepPending(stream, pending);
-    funlockfile(stream);
+    int n;
+    {
+        ReadHold hold(stream);
+        Pending pending = TakePending(stream);
+        n = ReadUnits(stream, buffer, count - 1, pending);
+        // Units held back are still unread text: the stream must not look finished yet. The
+        // next read reaches the end again by itself.
+        if (pending.count != 0 && feof(stream) && !ferror(stream)) clearerr(stream);
+        KeepPending(stream, pending);
+    }
     buffer[n] = 0;
     if (n == 0) return nullptr;  // end of file or a read error
     return buffer;

@@ -195,6 +195,28 @@ TEST(TextFiles, EveryByteStringSurvivesAReadAndAWrite) {
     }
 }
 
+// A file of many stream blocks: characters and broken sequences cross the points where the
+// stream refills, and long runs of ASCII are taken in one go between them.
+TEST(TextFiles, AFileOfManyBlocksSurvivesAReadAndAWrite) {
+    TempDir dir;
+    std::mt19937 rng(7);
+    std::string bytes;
+    for (int line = 0; bytes.size() < (600u << 10); ++line) {
+        bytes += "key" + std::to_string(line) + "=" + std::string(line % 300, 'v');
+        if (line % 3 == 0) bytes += RandomBytes(rng);
+        bytes += line % 5 == 0 ? "\r\n" : "\n";
+    }
+    WriteFileBytes(dir.file("in"), bytes);
+    for (const int size : {4, 255}) {
+        FILE* out = _wfopen(Win(dir.file("out")).c_str(), u"w");
+        ASSERT_NE(out, nullptr);
+        for (const auto& piece : ReadPieces(dir.file("in"), size))
+            ASSERT_GE(fputws(piece.c_str(), out), 0);
+        fclose(out);
+        ASSERT_EQ(ReadFileBytes(dir.file("out")), bytes) << "size " << size;
+    }
+}
+
 TEST(TextFiles, SupplementaryCharactersReadAsPairsNotAsNulEscapes) {
     TempDir dir;
     WriteFileBytes(dir.file("t"), "\xF0\xA0\x80\x80\xF0\x9F\x90\x80" + std::string(1, '\0'));

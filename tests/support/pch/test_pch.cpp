@@ -1,0 +1,1 @@
+// The object that the test programs' precompiled headers are built with.
