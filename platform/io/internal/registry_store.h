@@ -3,11 +3,13 @@
 // in step with the file and writes changes through.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 #include "internal/registry_format.h"
@@ -49,11 +51,13 @@ struct Store {
     RegKeyMap keys;           // persistent and volatile keys
     std::unordered_map<uintptr_t, OpenKey> handles;
     uintptr_t nextHandle = 0x100;
-    int batchDepth = 0;        // open RegistryBatch scopes
-    int batchLock = -1;        // the file lock a batch holds from its first change on
-    bool batchDirty = false;   // the batch changed persistent keys not yet written
-    bool batchFailed = false;  // the batch could not get the lock: its changes fail
-    unsigned writes = 0;       // files this process has written
+    int batchDepth = 0;                      // open RegistryBatch scopes, all of one thread
+    std::thread::id batchOwner;              // the thread whose batch is open
+    std::condition_variable_any batchEnded;  // waited on with mutex held
+    int batchLock = -1;                      // the file lock a batch holds from its first change on
+    bool batchDirty = false;                 // the batch changed persistent keys not yet written
+    bool batchFailed = false;                // the batch could not get the lock: its changes fail
+    unsigned writes = 0;                     // files this process has written
 };
 
 Store& TheStore();
@@ -73,14 +77,20 @@ LONG Mutate(Store& s, const std::u16string& folded, const Change& change);
 // Within its scope, changes of this process's registry are written once, at its end, and
 // not at all when nothing changed. The file lock is taken at the first change and held to
 // the end, so the changes apply to the latest file and no other program writes between
-// them. Changes report success when made; a final write that fails is reported in the account of
-// failures and drops them (the file is read again). Scopes nest: the outermost one writes.
+// them. A batch belongs to the thread that opened it: another thread's batch, or change of
+// a persistent key, waits for it to end, so that no change is reported done before it is
+// written or joins a write that may fail for reasons of the other thread's. Changes report success
+// when made; a final write that fails is reported in the account of failures and drops them (the
+// file is read again). Scopes nest: the outermost one writes.
 class RegistryBatch {
   public:
     RegistryBatch();
     ~RegistryBatch();
     RegistryBatch(const RegistryBatch&) = delete;
     RegistryBatch& operator=(const RegistryBatch&) = delete;
+
+  private:
+    bool owned_ = false;  // this scope counts in the open batch
 };
 
 }  // namespace platform::detail

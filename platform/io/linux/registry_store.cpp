@@ -33,6 +33,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -347,6 +348,15 @@ class FileLock {
     int fd_ = -1;
 };
 
+// Waits, with the store's mutex held, until no other thread's batch is open. A batch lasts
+// at most the file lock's wait and one write, so the wait is bounded by a little more; false
+// when it ran out.
+bool AwaitOtherBatches(Store& s) {
+    const auto mine = std::this_thread::get_id();
+    return s.batchEnded.wait_for(s.mutex, std::chrono::milliseconds(2 * kLockWaitMs),
+                                 [&] { return s.batchDepth == 0 || s.batchOwner == mine; });
+}
+
 // A change inside a batch: made in memory under the lock the batch holds, written at its
 // end.
 LONG MutateInBatch(Store& s, const Change& change) {
@@ -391,6 +401,10 @@ LONG Mutate(Store& s, const std::u16string& folded, const Change& change) {
         Refresh(s);
         return change(s.keys);
     }
+    if (!AwaitOtherBatches(s)) {
+        Note("the registry stayed busy in this program; the change is not written");
+        return ERROR_CANTWRITE;
+    }
     if (s.batchDepth > 0) return MutateInBatch(s, change);
     FileLock lock(RegistryFilePath());
     if (!lock.ok()) return ERROR_CANTWRITE;
@@ -415,18 +429,25 @@ std::string RegistryFilePath() {
 RegistryBatch::RegistryBatch() {
     Store& s = TheStore();
     std::lock_guard<std::mutex> lock(s.mutex);
+    // Should the other thread's batch outlast the bound, this one's changes go on their own,
+    // each written alone and waiting as any other change does.
+    owned_ = AwaitOtherBatches(s);
+    if (!owned_) return;
+    s.batchOwner = std::this_thread::get_id();
     ++s.batchDepth;
 }
 
 RegistryBatch::~RegistryBatch() {
     Store& s = TheStore();
     std::lock_guard<std::mutex> lock(s.mutex);
-    if (--s.batchDepth > 0) return;
+    if (!owned_ || --s.batchDepth > 0) return;
     if (s.batchDirty && !Persist(s, s.keys)) s.loaded = false;  // read the file again
     s.batchDirty = false;
     s.batchFailed = false;
     if (s.batchLock >= 0) close(s.batchLock);
     s.batchLock = -1;
+    s.batchOwner = {};
+    s.batchEnded.notify_all();
 }
 
 void ClearVolatileKeys() {

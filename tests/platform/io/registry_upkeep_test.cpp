@@ -7,8 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "internal/registry_store.h"
 #include "platform/base/account.h"
@@ -176,6 +179,36 @@ TEST_F(RegistryUpkeepTest, StartWritesOnceAndNotAtAllWhenNothingChanged) {
     EXPECT_EQ(after.st_ino, written.st_ino);
     EXPECT_EQ(after.st_mtim.tv_nsec, written.st_mtim.tv_nsec);
     EXPECT_EQ(ReadFileBytes(file), text);
+}
+
+// A batch belongs to its thread (the device manager's watcher opens one while the program
+// writes its own keys): another thread's change waits for the batch's end, and is written
+// when it reports success, beside the batch's own change.
+TEST_F(RegistryUpkeepTest, AnotherThreadsChangeWaitsForAnOpenBatch) {
+    std::atomic<bool> batchOver{false};
+    LONG status = -1;
+    std::thread writer;
+    {
+        platform::detail::RegistryBatch batch;
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Belvane\\Held", 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+        writer = std::thread([&] {
+            status = SetMode(u"new");
+            EXPECT_TRUE(batchOver.load()) << "the change joined another thread's batch";
+            EXPECT_NE(ReadFileBytes(file).find("\"Mode\"=\"new\""), std::string::npos)
+                << "reported done before it was written";
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // lets it reach the store
+        batchOver = true;
+    }
+    writer.join();
+    EXPECT_EQ(status, ERROR_SUCCESS);
+    const std::string text = ReadFileBytes(file);
+    EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Belvane\\Held]"), std::string::npos) << text;
+    EXPECT_EQ(testsupport::TakeAccount(), "");
 }
 
 }  // namespace
