@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -215,6 +216,36 @@ TEST(TextFiles, AFileOfManyBlocksSurvivesAReadAndAWrite) {
         fclose(out);
         ASSERT_EQ(ReadFileBytes(dir.file("out")), bytes) << "size " << size;
     }
+}
+
+// Runs of ASCII are written a word at a time: whatever the text's place in memory and
+// wherever in a word the run ends (at another character, an escape or the end), the bytes
+// are the same as one character at a time would give.
+TEST(TextFiles, WritesTheSameBytesFromAnyPlaceInMemory) {
+    TempDir dir;
+    const std::pair<std::u16string, std::string> stops[] = {{u"", ""},
+                                                            {u"\x7F", "\x7F"},
+                                                            {u"\x80", "\xC2\x80"},
+                                                            {u"\u00E9", "\xC3\xA9"},
+                                                            {u"\xDC00", std::string(1, '\0')},
+                                                            {u"\xD83D\xDC00", "\xF0\x9F\x90\x80"},
+                                                            {u"\xFF10", "\xEF\xBC\x90"}};
+    std::string expected;
+    FILE* out = _wfopen(Win(dir.file("out")).c_str(), u"w");
+    ASSERT_NE(out, nullptr);
+    std::vector<WCHAR> memory(64);
+    for (size_t offset = 0; offset < 4; ++offset)
+        for (size_t run = 0; run < 13; ++run)
+            for (const auto& [stop, bytes] : stops) {
+                const std::u16string text = std::u16string(run, u'a') + stop + u"bc";
+                std::fill(memory.begin(), memory.end(), u'z');
+                std::copy(text.begin(), text.end(), memory.begin() + offset);
+                memory[offset + text.size()] = 0;
+                ASSERT_GE(fputws(memory.data() + offset, out), 0);
+                expected += std::string(run, 'a') + bytes + "bc";
+            }
+    fclose(out);
+    EXPECT_EQ(ReadFileBytes(dir.file("out")), expected);
 }
 
 TEST(TextFiles, SupplementaryCharactersReadAsPairsNotAsNulEscapes) {
