@@ -24,10 +24,23 @@
 
 namespace {
 
-volatile sig_atomic_t g_stopSignal = 0;
+// The signals that end the simulator are blocked and taken synchronously (sigtimedwait), so
+// that none is lost however it arrives, and the main loop's pause is the wait for them.
+sigset_t StopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal);
+    return set;
+}
 
-void OnStopSignal(int signal) {
-    g_stopSignal = signal;
+// Whether a stop signal has come, waiting for one at most waitMs.
+bool StopAsked(long waitMs = 0) {
+    static bool asked = false;
+    if (asked) return true;
+    const sigset_t set = StopSignals();
+    const timespec wait{waitMs / 1000, (waitMs % 1000) * 1000000L};
+    asked = sigtimedwait(&set, nullptr, &wait) > 0;
+    return asked;
 }
 
 // The default bench: an installed simulator's in ../share/belvane/ from its own folder, else
@@ -101,11 +114,11 @@ long long NowMs() {
 }
 
 void InstallSignalHandlers() {
+    const sigset_t stop = StopSignals();
+    sigprocmask(SIG_BLOCK, &stop, nullptr);
     struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
     action.sa_handler = SIG_IGN;  // a closed stdout must not end us before the clean-up
+    sigemptyset(&action.sa_mask);
     sigaction(SIGPIPE, &action, nullptr);
 }
 
@@ -258,12 +271,12 @@ void PlugAndPull(Session& session, long long startMs, long long now, std::mt1993
 
 void Run(Session& session, long long startMs, unsigned seed) {
     std::mt19937 seeds(seed);
-    while (!g_stopSignal) {
+    while (!StopAsked()) {
         long long now = NowMs();
         PlugAndPull(session, startMs, now, seeds);
         for (Device& device : session.devices)
             if (device.present) sim::ServicePort(device.port, device.emulator, now);
-        usleep(5000);
+        StopAsked(5);
     }
 }
 
@@ -283,10 +296,10 @@ int main(int argc, char** argv) {
     bool ok = true;
     long long now = NowMs();
     session.createdKeys = sim::MissingParentKeys();
-    for (std::size_t i = 0; i < session.devices.size() && ok && !g_stopSignal; ++i)
+    for (std::size_t i = 0; i < session.devices.size() && ok && !StopAsked(); ++i)
         if (session.devices[i].setup.PresentAtStart())
             ok = SetUpDevice(session.devices[i], now, entropy());
-    if (ok && !g_stopSignal) ok = AnnounceReady(session);
+    if (ok && !StopAsked()) ok = AnnounceReady(session);
     if (ok) Run(session, now, entropy());
     TearDown(session);
     return ok ? 0 : 1;
