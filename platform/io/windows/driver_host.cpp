@@ -1,9 +1,8 @@
 // The helper process of a loaded driver on Windows. belvane-devhost.exe is started with
 // CreateProcessW and inherits two anonymous pipes, whose handles its command line names. It
-// reads Init's
-// arguments (client information, active key, library path, prefix), answers with the error
-// (0 for none) and Init's result, and then waits; a byte or the end of its input makes it
-// call Deinit and end.
+// reads Init's arguments (client information, active key, library path, prefix), answers
+// with the error (0 for none) and Init's result, and then waits; a byte or the end of its
+// input makes it call Deinit and end.
 #include "platform/io/windows/driver_host.h"
 
 #include <cstddef>
