@@ -1,6 +1,7 @@
 #include "probe/classifier.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "probe/port_scan.h"
@@ -177,6 +178,7 @@ int Verdict(uint64_t state) {
 // user at a time and every handover is ordered by the join: no lock is needed on the way.
 struct alignas(64) PortWindow {
     uint64_t state;
+    std::atomic<int> bytesSeen;  // for the scan's log
 };
 
 PortWindow g_portWindows[kPortCount];
@@ -202,8 +204,22 @@ int ClassifyPortByte(int portIndex, BYTE b) {
 // be marked anyway, so its bytes are dropped.
 LONG ClassifyByte(SerialChannel* channel, LONG /*id*/, const BYTE* data, LONG count) {
     if (channel == nullptr || data == nullptr) return 0;
-    CountScanBytes(channel->portIndex, static_cast<int>(count));
-    int type = ClassifyPortByte(channel->portIndex, data[0]);
+    const int port = channel->portIndex;
+    if (port < 0 || port >= kPortCount) return 0;
+    std::atomic<int>& seen = g_portWindows[port].bytesSeen;
+    seen.store(seen.load(std::memory_order_relaxed) + static_cast<int>(count),
+               std::memory_order_relaxed);
+    int type = ClassifyPortByte(port, data[0]);
     if (type != 0) MarkPortFound(channel, type);
     return 0;
+}
+
+int ScanBytesSeen(int portIndex) {
+    if (portIndex < 0 || portIndex >= kPortCount) return 0;
+    return g_portWindows[portIndex].bytesSeen.load(std::memory_order_relaxed);
+}
+
+void ResetScanBytes(int portIndex) {
+    if (portIndex < 0 || portIndex >= kPortCount) return;
+    g_portWindows[portIndex].bytesSeen.store(0, std::memory_order_relaxed);
 }

@@ -29,3 +29,9 @@ int ClassifyPortByte(int portIndex, BYTE b);
 // Frame callback of every scan channel: classifies the first byte on the window of the
 // channel's port and marks the port on a signature. Always returns 0.
 LONG ClassifyByte(SerialChannel* channel, LONG id, const BYTE* data, LONG count);
+
+// Bytes the port's reader has delivered since the last reset, for the scan's log. The count
+// sits beside the port's window and is written by its reader only, so the byte path pays a
+// plain load and store on a line it owns; the scan reads and resets it between readers.
+int ScanBytesSeen(int portIndex);
+void ResetScanBytes(int portIndex);

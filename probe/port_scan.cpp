@@ -22,7 +22,6 @@ std::atomic<PortScan*> g_scan{nullptr};
 // Bytes each port delivered since it was opened at its rate, for the log (BELVANE_LOG). Only
 // the port's own reader adds to it (one reader per port at a time) and the count is reset
 // only while no reader runs, so the byte path needs a plain load and store, not a locked add.
-std::atomic<int> g_bytesSeen[PORT_COUNT];
 
 const WCHAR* TypeName(int type) {
     return type == PORT_GPS ? TEXT("GPS") : type == PORT_RADAR ? TEXT("radar") : TEXT("nothing");
@@ -68,7 +67,7 @@ bool OpenPort(PortScan* scan, int i) {
     }
     platform::LogFormat(TEXT("COM%d: listening at %u baud (step %d)"), i, rate,
                         scan->baudStep[i] + 1);
-    g_bytesSeen[i].store(0, std::memory_order_relaxed);
+    ResetScanBytes(i);
     Store(scan->openBaud[i], static_cast<int>(rate));
     Store(scan->portState[i], PORT_PROBING);
     StartReader(&scan->channels[i]);
@@ -93,8 +92,7 @@ bool StepPort(PortScan* scan, int i) {
     int state = Load(scan->portState[i]);
     if (scan->channels[i].port != nullptr)
         platform::LogFormat(TEXT("COM%d: step %d over: %d bytes seen at this rate, %s found"), i,
-                            scan->baudStep[i] + 1, g_bytesSeen[i].load(std::memory_order_relaxed),
-                            TypeName(state));
+                            scan->baudStep[i] + 1, ScanBytesSeen(i), TypeName(state));
     if (scan->baudStep[i] < BAUD_STEPS) ++scan->baudStep[i];
     if (IsDecided(state)) {
         CloseChannel(&scan->channels[i]);
@@ -182,12 +180,6 @@ void MarkPortFound(SerialChannel* channel, int type) {
     platform::LogFormat(TEXT("COM%d: %s signature found at %d baud"), port, TypeName(type),
                         Load(scan->foundBaud[port]));
     Notify(scan, NOTIFY_FOUND, type);
-}
-
-void CountScanBytes(int port, int count) {
-    if (port < 0 || port >= PORT_COUNT) return;
-    std::atomic<int>& seen = g_bytesSeen[port];
-    seen.store(seen.load(std::memory_order_relaxed) + count, std::memory_order_relaxed);
 }
 
 int NextPortOfType(int* port, int* baud, int type) {

@@ -43,8 +43,6 @@ int ScanFirstPass();
 VOID CALLBACK OnScanTimer(HWND window, UINT message, UINT_PTR timerId, DWORD time);
 // Called from a reader thread when the classifier recognised a device on the channel's port.
 void MarkPortFound(SerialChannel* channel, int type);
-// Counts bytes a reader delivered on port, for the scan's log.
-void CountScanBytes(int port, int count);
 // First port of the type in preference order, or -1; its found rate through baud.
 int FirstPortOfType(int* baud, int type);
 // The next such port through port and baud; 1 when found, 0 when none is left.
