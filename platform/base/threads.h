@@ -13,6 +13,15 @@
 
 #ifdef _WIN32
 #include "platform/base/windows/win32.h"
+
+// Windows' own TerminateThread ends a thread at whatever instruction it has reached, and a
+// lock it holds then (a critical section, the heap's) stays taken for good, so that the next
+// thread to want it waits forever. The platform's cuts short what the thread waits for (its
+// blocking I/O is cancelled, an alertable wait woken) and gives it a second to end by
+// itself; only a thread still running then, stuck where no lock is normally held, is ended
+// by force.
+BOOL ProgramTerminateThread(HANDLE thread, DWORD exitCode);
+#define TerminateThread ProgramTerminateThread
 #else
 
 #include "platform/base/handles.h"

@@ -7,72 +7,13 @@
 
 #include "lister/lister_resources.h"
 #include "platform/ui/resources.h"
+#include "program_run.h"
 #include "ui/main_dialog.h"
 #include "ui/resource_ids.h"
-#include "window_driver.h"
 
 namespace {
 
 using namespace uitest;
-
-// The build names the programs by their paths on the build machine; under Wine that
-// machine's root is the drive Z:.
-String ProgramPath(const char* path) {
-    String windowsPath = path[0] == '/' ? TEXT("Z:") : TEXT("");
-    for (const char* p = path; *p; ++p)
-        windowsPath += *p == '/' ? TEXT('\\') : static_cast<WCHAR>(*p);
-    return windowsPath;
-}
-
-// A started program; its standard output and error go into one pipe.
-class Program {
-  public:
-    Program(const char* path, LPCWSTR arguments) {
-        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-        EXPECT_TRUE(CreatePipe(&read_, &write_, &inherit, 0));
-        SetHandleInformation(read_, HANDLE_FLAG_INHERIT, 0);
-        String line = TEXT("\"") + ProgramPath(path) + TEXT("\" ") + arguments;
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = startup.hStdError = write_;
-        EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                   nullptr, &startup, &process_));
-        CloseHandle(write_);
-    }
-    ~Program() {
-        if (process_.hProcess) {
-            if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT)
-                TerminateProcess(process_.hProcess, 99);
-            CloseHandle(process_.hProcess);
-            CloseHandle(process_.hThread);
-        }
-        CloseHandle(read_);
-    }
-    // The exit code once the program has ended; 259 (still active) if it never does.
-    DWORD ExitCode() {
-        WaitForSingleObject(process_.hProcess, 60000);
-        DWORD code = 0;
-        GetExitCodeProcess(process_.hProcess, &code);
-        return code;
-    }
-    DWORD Id() const { return process_.dwProcessId; }
-    // All it wrote, once it has ended, with the C library's line ends as "\n".
-    std::string Output() {
-        ExitCode();
-        std::string text;
-        char buffer[256];
-        DWORD got = 0;
-        while (ReadFile(read_, buffer, sizeof(buffer), &got, nullptr) && got > 0)
-            text.append(buffer, got);
-        std::erase(text, '\r');
-        return text;
-    }
-
-  private:
-    HANDLE read_ = nullptr, write_ = nullptr;
-    PROCESS_INFORMATION process_{};
-};
 
 // The window of the lister: an empty port list, the publisher and version lines; a second
 // start finds the first and says where it is; the Done button (close box) ends it with 1.
