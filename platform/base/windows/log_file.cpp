@@ -1,10 +1,11 @@
 // The log file on Windows, as on Linux: opened once, appended to, never through a link
 // (a reparse point) and only when it is an ordinary file, so a log path in a shared folder
 // cannot be turned against another file or a device.
+#include "internal/log_file.h"
+
 #include <cstdio>
 #include <string>
 
-#include "internal/log_file.h"
 #include "platform/base/types.h"
 
 namespace platform::detail {
@@ -19,8 +20,8 @@ std::basic_string<WCHAR> LogPath() {
 HANDLE OpenLog() {
     const std::basic_string<WCHAR> path = LogPath();
     if (path.empty()) return INVALID_HANDLE_VALUE;
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                              OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return file;
     BY_HANDLE_FILE_INFORMATION info{};
     const DWORD refused = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
