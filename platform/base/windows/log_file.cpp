@@ -20,8 +20,9 @@ std::basic_string<WCHAR> LogPath() {
 HANDLE OpenLog() {
     const std::basic_string<WCHAR> path = LogPath();
     if (path.empty()) return INVALID_HANDLE_VALUE;
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    // Shared for writing as an O_APPEND file is: two programs of a run may log to one file.
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return file;
     BY_HANDLE_FILE_INFORMATION info{};
     const DWORD refused = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
