@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/base/types.h"
+
 namespace testsupport {
 
 // A fresh directory under $TMPDIR, removed with its contents at the end of the scope.
@@ -79,6 +81,10 @@ class PtyPair {
 };
 
 std::string ReadFileBytes(const std::string& path);
+
+// A serial port opened through the platform at that rate, 8N1, its reads returning at once
+// with what is queued; INVALID_HANDLE_VALUE when it cannot be opened.
+HANDLE OpenPort8N1(LPCWSTR name, DWORD baud);
 
 // The platform's account of failures so far, a line each, and empties it.
 std::string TakeAccount();

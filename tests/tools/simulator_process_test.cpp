@@ -256,19 +256,8 @@ TEST(SimulatorProcessTest, RegistersNoHostSerialDevices) {
 // came. Returns what the scanner's window would find first.
 sim::SignatureScanner::Found ListenThroughPlatform(const char16_t* name, DWORD baud,
                                                    int polls = 200) {
-    HANDLE port =
-        CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE port = testsupport::OpenPort8N1(name, baud);
     if (port == INVALID_HANDLE_VALUE) return sim::SignatureScanner::None;
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    GetCommState(port, &dcb);
-    dcb.BaudRate = baud;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    SetCommState(port, &dcb);
-    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
-    SetCommTimeouts(port, &timeouts);
     PurgeComm(port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     sim::SignatureScanner scanner;
     sim::SignatureScanner::Found found = sim::SignatureScanner::None;

@@ -41,19 +41,8 @@ std::pair<int, int> NextLink() {
 // Raw 8N1 with reads that return at once: the far end stands for a device, not for a
 // program under test.
 HANDLE OpenFarEnd(int number) {
-    HANDLE port = CreateFileW(DeviceName(number).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE port = testsupport::OpenPort8N1(DeviceName(number).c_str(), CBR_9600);
     if (port == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open the far end");
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    GetCommState(port, &dcb);
-    dcb.BaudRate = CBR_9600;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    SetCommState(port, &dcb);
-    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
-    SetCommTimeouts(port, &timeouts);
     return port;
 }
 
