@@ -132,26 +132,28 @@ int DecodeOne(FILE* stream, int lead, WCHAR* units) {
 // Copies the run of plain ASCII that waits in the stream's buffer, up to and including a line
 // feed and at most room bytes, straight into units: glibc's own getc_unlocked reads these two
 // fields the same way, one byte per call. Stops at a byte that needs decoding (a NUL or one
-// above 0x7F). Returns the count copied.
-int TakeAsciiRun(FILE* stream, WCHAR* units, int room, bool& lineEnded) {
+// above 0x7F). Returns the count copied; zeroAfter tells that units[count] is zero already.
+int TakeAsciiRun(FILE* stream, WCHAR* units, int room, bool& lineEnded, bool& zeroAfter) {
     const auto* at = reinterpret_cast<const unsigned char*>(stream->_IO_read_ptr);
     const auto* end = reinterpret_cast<const unsigned char*>(stream->_IO_read_end);
     const size_t span = std::min(static_cast<size_t>(end - at), static_cast<size_t>(room));
-    const size_t taken = platform::detail::WidenAsciiRun(at, span, units, lineEnded);
+    const size_t taken = platform::detail::WidenAsciiRun(at, span, units, lineEnded, zeroAfter);
     stream->_IO_read_ptr += taken;
     return static_cast<int>(taken);
 }
 #else
 // Elsewhere the stream's buffer is the C library's own: every byte comes through getc.
-int TakeAsciiRun(FILE*, WCHAR*, int, bool&) {
+int TakeAsciiRun(FILE*, WCHAR*, int, bool&, bool&) {
     return 0;
 }
 #endif
 
-// Fills buffer[0 .. room) from pending units first, then from the stream, up to and
-// including a line feed. Units that do not fit stay in pending. Returns the count.
-int ReadUnits(FILE* stream, WCHAR* buffer, int room, Pending& pending) {
-    int n = 0;
+// Fills buffer[start .. room) from pending units first, then from the stream, up to and
+// including a line feed. Units that do not fit stay in pending. Returns the count;
+// terminated tells that buffer[count] is zero already.
+int ReadUnits(FILE* stream, WCHAR* buffer, int start, int room, Pending& pending,
+              bool& terminated) {
+    int n = start;
     bool lineEnded = false;
     auto put = [&](const WCHAR* units, int count) {
         // A surrogate pair waits whole for the next call, unless the buffer has room for
@@ -171,8 +173,12 @@ int ReadUnits(FILE* stream, WCHAR* buffer, int room, Pending& pending) {
     const Pending carried = pending;
     put(carried.units, carried.count);
     while (pending.count == 0 && n < room && !lineEnded) {
-        n += TakeAsciiRun(stream, buffer + n, room - n, lineEnded);
-        if (n == room || lineEnded) break;
+        bool zeroAfter = false;
+        n += TakeAsciiRun(stream, buffer + n, room - n, lineEnded, zeroAfter);
+        if (n == room || lineEnded) {
+            terminated = zeroAfter;
+            break;
+        }
         const int lead = getc_unlocked(stream);
         if (lead == EOF) break;
         if (lead > 0 && lead < 0x80) {  // the common case: the byte is the character
@@ -342,17 +348,30 @@ WCHAR* fgetws(WCHAR* buffer, int count, FILE* stream) {
         buffer[0] = 0;
         return buffer;
     }
-    int n;
+    int n = 0;
+    bool terminated = false;
+    // The common call, a whole line of ASCII waiting in the stream's buffer while no stream
+    // holds anything back, is done here, before any other test.
+    if (streamsPending.load(std::memory_order_acquire) == 0) {
+        bool lineEnded = false;
+        n = TakeAsciiRun(stream, buffer, count - 1, lineEnded, terminated);
+        if (lineEnded) {
+            if (!terminated) buffer[n] = 0;
+            return buffer;
+        }
+        terminated = false;
+    }
     {
         ReadHold hold(stream);
         Pending pending = TakePending(stream);
-        n = ReadUnits(stream, buffer, count - 1, pending);
+        n = ReadUnits(stream, buffer, n, count - 1, pending, terminated);
         // Units held back are still unread text: the stream must not look finished yet. The
         // next read reaches the end again by itself.
         if (pending.count != 0 && feof(stream) && !ferror(stream)) clearerr(stream);
         KeepPending(stream, pending);
     }
-    buffer[n] = 0;
+    // Storing a NUL already there would split the last block of the text between two stores.
+    if (!terminated) buffer[n] = 0;
     if (n == 0) return nullptr;  // end of file or a read error
     return buffer;
 }
@@ -362,5 +381,16 @@ int fputws(const WCHAR* text, FILE* stream) {
         errno = EINVAL;
         return -1;
     }
+#ifdef __GLIBC__
+    // The common call, a line of ASCII that fits the free part of the stream's buffer, is
+    // done here; whatever else follows goes on below.
+    auto* to = reinterpret_cast<unsigned char*>(stream->_IO_write_ptr);
+    const auto* end = reinterpret_cast<const unsigned char*>(stream->_IO_write_end);
+    if (end - to >= 4) {
+        text = platform::detail::NarrowAsciiRun(text, to, end);
+        stream->_IO_write_ptr = reinterpret_cast<char*>(to);
+        if (*text == 0) return 0;
+    }
+#endif
     return EncodeAll(text, stream) ? 0 : -1;
 }

@@ -13,12 +13,12 @@ namespace {
 using platform::detail::NarrowAsciiRun;
 using platform::detail::WidenAsciiRun;
 
-// Every run length across two blocks and a half, ended by each kind of byte at every place
-// (or by the span), against a byte-at-a-time model: the count, the line end, the units, and
-// not one unit written past the run.
-TEST(AsciiRuns, WideningMatchesTheModelAndWritesNothingBeyondTheRun) {
+// Every run length across two wide blocks and a part of one, ended by each kind of byte at
+// every place (or by the span), against a byte-at-a-time model: the count, the line end, the
+// units, nothing but zeros after the run and nothing at all past the span.
+TEST(AsciiRuns, WideningMatchesTheModelAndWritesOnlyZerosAfterTheRun) {
     const unsigned char stops[] = {'\n', 0, 0x80, 0xC3, 0xFF};
-    for (size_t span = 0; span <= 40; ++span)
+    for (size_t span = 0; span <= 72; ++span)
         for (size_t stopAt = 0; stopAt <= span; ++stopAt)
             for (unsigned char stop : stops) {
                 std::vector<unsigned char> bytes(span + 1);
@@ -38,12 +38,19 @@ TEST(AsciiRuns, WideningMatchesTheModelAndWritesNothingBeyondTheRun) {
                     }
                 }
                 std::vector<WCHAR> units(span + 8, 0xBEEF);
-                bool ended = false;
-                const size_t taken = WidenAsciiRun(bytes.data(), span, units.data(), ended);
+                bool ended = false, zeroAfter = false;
+                const size_t taken =
+                    WidenAsciiRun(bytes.data(), span, units.data(), ended, zeroAfter);
                 ASSERT_EQ(taken, expected) << "span " << span << " stop " << +stop << "@" << stopAt;
                 ASSERT_EQ(ended, expectEnded) << "span " << span << " stop " << +stop;
-                for (size_t i = 0; i < units.size(); ++i)
-                    ASSERT_EQ(units[i], i < taken ? WCHAR{bytes[i]} : WCHAR{0xBEEF}) << i;
+                for (size_t i = 0; i < units.size(); ++i) {
+                    const WCHAR got = units[i];
+                    const bool right = i < taken   ? got == bytes[i]
+                                       : i >= span ? got == 0xBEEF
+                                                   : got == 0 || got == 0xBEEF;
+                    ASSERT_TRUE(right) << "unit " << i << " is " << int{got} << ", span " << span;
+                }
+                ASSERT_TRUE(!zeroAfter || units[taken] == 0) << "span " << span;
             }
 }
 
@@ -58,9 +65,9 @@ TEST(AsciiRuns, NarrowingMatchesTheModelUpToAnUnmappedPage) {
     ASSERT_EQ(mprotect(base + page, page, PROT_NONE), 0);
 
     const WCHAR stops[] = {0, 0x80, 0xFF, 0x100, 0xDC00, 0xFF7F};
-    for (size_t length = 0; length <= 24; ++length)
+    for (size_t length = 0; length <= 72; ++length)
         for (WCHAR stop : stops)
-            for (size_t room = 0; room <= 32; ++room) {
+            for (size_t room = 0; room <= 80; ++room) {
                 // length units of ASCII, then stop, then the NUL as the page's last unit.
                 WCHAR* text = reinterpret_cast<WCHAR*>(base + page) - (length + 2);
                 for (size_t i = 0; i < length; ++i)
@@ -75,7 +82,7 @@ TEST(AsciiRuns, NarrowingMatchesTheModelUpToAnUnmappedPage) {
                     size_t expected = 0;
                     while (expected < units && room - std::min(room, expected) >= 4) ++expected;
                     if (room < 4) expected = 0;
-                    unsigned char out[40];
+                    unsigned char out[96];
                     std::memset(out, 0xEE, sizeof out);
                     unsigned char* to = out;
                     const WCHAR* stopped = NarrowAsciiRun(from, to, out + room);
