@@ -22,6 +22,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "internal/ascii_runs.h"
 #include "internal/text_stream.h"
 #include "platform/io/textfile.h"
 
@@ -128,62 +129,31 @@ int DecodeOne(FILE* stream, int lead, WCHAR* units) {
 }
 
 #ifdef __GLIBC__
-// Whether bytes[0 .. count) are all 0x01..0x7F. A byte above 0x7F sets its top bit in high;
-// a NUL sets its top bit in zero (a borrow runs only from a zero byte upwards).
-bool PlainAscii(const unsigned char* bytes, size_t count) {
-    constexpr uint64_t kOnes = 0x0101010101010101u, kTops = 0x8080808080808080u;
-    uint64_t high = 0, zero = 0;
-    size_t k = 0;
-    for (; k + 8 <= count; k += 8) {
-        uint64_t word;
-        std::memcpy(&word, bytes + k, sizeof word);
-        high |= word;
-        zero |= (word - kOnes) & ~word;
-    }
-    for (; k < count; ++k) {
-        high |= bytes[k];
-        zero |= (uint64_t{bytes[k]} - 1) & ~uint64_t{bytes[k]};
-    }
-    return ((high | zero) & kTops) == 0;
-}
-
 // Copies the run of plain ASCII that waits in the stream's buffer, up to and including a line
 // feed and at most room bytes, straight into units: glibc's own getc_unlocked reads these two
 // fields the same way, one byte per call. Stops at a byte that needs decoding (a NUL or one
-// above 0x7F). Returns the count copied.
-int TakeAsciiRun(FILE* stream, WCHAR* units, int room, bool& lineEnded) {
+// above 0x7F). Returns the count copied; zeroAfter tells that units[count] is zero already.
+int TakeAsciiRun(FILE* stream, WCHAR* units, int room, bool& lineEnded, bool& zeroAfter) {
     const auto* at = reinterpret_cast<const unsigned char*>(stream->_IO_read_ptr);
     const auto* end = reinterpret_cast<const unsigned char*>(stream->_IO_read_end);
-    size_t span = std::min(static_cast<size_t>(end - at), static_cast<size_t>(room));
-    if (span == 0) return 0;
-    const void* lineFeed = std::memchr(at, '\n', span);
-    if (lineFeed != nullptr)
-        span = static_cast<size_t>(static_cast<const unsigned char*>(lineFeed) - at) + 1;
-    // The common whole run (no byte above 0x7F, no NUL) is tested eight bytes at a time and
-    // widened in a loop without an early exit. Otherwise the run ends at the first byte that
-    // needs decoding; NUL wraps to 0xFF, so one test finds both.
-    if (!PlainAscii(at, span)) {
-        size_t i = 0;
-        for (; static_cast<unsigned char>(at[i] - 1) < 0x7F; ++i) units[i] = at[i];
-        stream->_IO_read_ptr += i;
-        return static_cast<int>(i);
-    }
-    for (size_t i = 0; i < span; ++i) units[i] = at[i];
-    lineEnded = lineFeed != nullptr;
-    stream->_IO_read_ptr += span;
-    return static_cast<int>(span);
+    const size_t span = std::min(static_cast<size_t>(end - at), static_cast<size_t>(room));
+    const size_t taken = platform::detail::WidenAsciiRun(at, span, units, lineEnded, zeroAfter);
+    stream->_IO_read_ptr += taken;
+    return static_cast<int>(taken);
 }
 #else
 // Elsewhere the stream's buffer is the C library's own: every byte comes through getc.
-int TakeAsciiRun(FILE*, WCHAR*, int, bool&) {
+int TakeAsciiRun(FILE*, WCHAR*, int, bool&, bool&) {
     return 0;
 }
 #endif
 
-// Fills buffer[0 .. room) from pending units first, then from the stream, up to and
-// including a line feed. Units that do not fit stay in pending. Returns the count.
-int ReadUnits(FILE* stream, WCHAR* buffer, int room, Pending& pending) {
-    int n = 0;
+// Fills buffer[start .. room) from pending units first, then from the stream, up to and
+// including a line feed. Units that do not fit stay in pending. Returns the count;
+// terminated tells that buffer[count] is zero already.
+int ReadUnits(FILE* stream, WCHAR* buffer, int start, int room, Pending& pending,
+              bool& terminated) {
+    int n = start;
     bool lineEnded = false;
     auto put = [&](const WCHAR* units, int count) {
         // A surrogate pair waits whole for the next call, unless the buffer has room for
@@ -203,8 +173,12 @@ int ReadUnits(FILE* stream, WCHAR* buffer, int room, Pending& pending) {
     const Pending carried = pending;
     put(carried.units, carried.count);
     while (pending.count == 0 && n < room && !lineEnded) {
-        n += TakeAsciiRun(stream, buffer + n, room - n, lineEnded);
-        if (n == room || lineEnded) break;
+        bool zeroAfter = false;
+        n += TakeAsciiRun(stream, buffer + n, room - n, lineEnded, zeroAfter);
+        if (n == room || lineEnded) {
+            terminated = zeroAfter;
+            break;
+        }
         const int lead = getc_unlocked(stream);
         if (lead == EOF) break;
         if (lead > 0 && lead < 0x80) {  // the common case: the byte is the character
@@ -237,40 +211,6 @@ struct ReadHold {
 };
 #endif
 
-// The bulk of a run of ASCII, four units at a time: each aligned 8-byte word of the text that
-// holds four units from 1 to 0x7F gives four bytes at once (the last word of the text may be
-// read past its end, as the C library's strlen reads; an aligned word never crosses a page,
-// and the address sanitizer is told so). Stops at the first word that holds anything else,
-// or with fewer than four bytes of room left, for the caller's loop to go on.
-#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-__attribute__((no_sanitize("address", "thread"))) const WCHAR* PutAsciiWords(const WCHAR* text,
-                                                                             unsigned char*& to,
-                                                                             unsigned char* last) {
-    static_assert(sizeof(WCHAR) == 2);
-    constexpr std::uint64_t kOnes = 0x0001000100010001, kHigh = 0x8000800080008000,
-                            kNotAscii = 0xFF80FF80FF80FF80;
-    if (reinterpret_cast<std::uintptr_t>(text) % 8 != 0) return text;  // stopped short of it
-    unsigned char* out = to;
-    while (out + 4 <= last) {
-        std::uint64_t word;
-        std::memcpy(&word, text, sizeof word);
-        if ((word & kNotAscii) != 0 || ((word - kOnes) & ~word & kHigh) != 0) break;
-        const std::uint32_t bytes =
-            static_cast<std::uint32_t>((word & 0xFF) | ((word >> 8) & 0xFF00) |
-                                       ((word >> 16) & 0xFF0000) | ((word >> 24) & 0xFF000000));
-        std::memcpy(out, &bytes, sizeof bytes);
-        out += 4;
-        text += 4;
-    }
-    to = out;
-    return text;
-}
-#else
-const WCHAR* PutAsciiWords(const WCHAR* text, unsigned char*&, unsigned char*) {
-    return text;
-}
-#endif
-
 // Where encoded bytes go: on glibc straight into the free part of the stream's buffer, as
 // glibc's own putc_unlocked does byte by byte; otherwise, and while that part is too small,
 // into a block on the stack that one fwrite hands over. A stream buffered by line or not at
@@ -283,19 +223,10 @@ class ByteSink {
     // Room for the four bytes of the largest character.
     bool HasRoom() const { return end_ - at_ >= 4; }
     void Put(unsigned char byte) { *at_++ = byte; }
-    // Puts the run of ASCII (no NUL) that starts at text while room lasts, through a local
-    // pointer, which the compiler keeps in a register; returns where the run stopped.
+    // Puts the run of ASCII (no NUL) that starts at text while room lasts; returns where the
+    // run stopped.
     const WCHAR* PutAscii(const WCHAR* text) {
-        unsigned char* to = at_;
-        unsigned char* const last = end_ - 4;
-        while (to <= last && reinterpret_cast<std::uintptr_t>(text) % 8 != 0 &&
-               static_cast<WCHAR>(*text - 1) < 0x7F)
-            *to++ = static_cast<unsigned char>(*text++);
-        text = PutAsciiWords(text, to, last);
-        while (to <= last && static_cast<WCHAR>(*text - 1) < 0x7F)
-            *to++ = static_cast<unsigned char>(*text++);
-        at_ = to;
-        return text;
+        return platform::detail::NarrowAsciiRun(text, at_, end_);
     }
     // Hands over what was put and makes room for more; false once a write failed.
     bool Flush() {
@@ -417,17 +348,30 @@ WCHAR* fgetws(WCHAR* buffer, int count, FILE* stream) {
         buffer[0] = 0;
         return buffer;
     }
-    int n;
+    int n = 0;
+    bool terminated = false;
+    // The common call, a whole line of ASCII waiting in the stream's buffer while no stream
+    // holds anything back, is done here, before any other test.
+    if (streamsPending.load(std::memory_order_acquire) == 0) {
+        bool lineEnded = false;
+        n = TakeAsciiRun(stream, buffer, count - 1, lineEnded, terminated);
+        if (lineEnded) {
+            if (!terminated) buffer[n] = 0;
+            return buffer;
+        }
+        terminated = false;
+    }
     {
         ReadHold hold(stream);
         Pending pending = TakePending(stream);
-        n = ReadUnits(stream, buffer, count - 1, pending);
+        n = ReadUnits(stream, buffer, n, count - 1, pending, terminated);
         // Units held back are still unread text: the stream must not look finished yet. The
         // next read reaches the end again by itself.
         if (pending.count != 0 && feof(stream) && !ferror(stream)) clearerr(stream);
         KeepPending(stream, pending);
     }
-    buffer[n] = 0;
+    // Storing a NUL already there would split the last block of the text between two stores.
+    if (!terminated) buffer[n] = 0;
     if (n == 0) return nullptr;  // end of file or a read error
     return buffer;
 }
@@ -437,5 +381,16 @@ int fputws(const WCHAR* text, FILE* stream) {
         errno = EINVAL;
         return -1;
     }
+#ifdef __GLIBC__
+    // The common call, a line of ASCII that fits the free part of the stream's buffer, is
+    // done here; whatever else follows goes on below.
+    auto* to = reinterpret_cast<unsigned char*>(stream->_IO_write_ptr);
+    const auto* end = reinterpret_cast<const unsigned char*>(stream->_IO_write_end);
+    if (end - to >= 4) {
+        text = platform::detail::NarrowAsciiRun(text, to, end);
+        stream->_IO_write_ptr = reinterpret_cast<char*>(to);
+        if (*text == 0) return 0;
+    }
+#endif
     return EncodeAll(text, stream) ? 0 : -1;
 }
