@@ -376,9 +376,11 @@ void StartMonitor() {
 
 }  // namespace
 
+// A look under way may be publishing the very device asked for: its key is visible before
+// the device can be opened, so the caller waits for that look to end and tries again.
 bool LookAgainForDevices() {
     Looks& looks = TheLooks();
-    if (!looks.started || NowMs() - looks.lastMs < kLookAgainMs) return false;
+    if (!looks.started) return false;
     std::lock_guard<std::mutex> lock(looks.mutex);
     if (NowMs() - looks.lastMs >= kLookAgainMs) Look(looks);  // else another just looked
     return true;

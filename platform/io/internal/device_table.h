@@ -31,8 +31,9 @@ std::vector<std::u16string> ForgetTtyDevices();
 std::vector<Device> TtyDevices();
 
 // Looks at the devices again when the last look is at least a second old, so that a device
-// that arrived where no notification tells of it is found by the next open of its name;
-// true when it looked. Defined by the device manager.
+// that arrived where no notification tells of it is found by the next open of its name, and
+// waits for a look under way to end; true once the device manager has started, when the
+// device table is worth asking again. Defined by the device manager.
 bool LookAgainForDevices();
 
 // Publishes a device under Drivers\Active with its Name and the Key it was made from;
