@@ -8,6 +8,7 @@
 #include <string>
 
 #include "program_run.h"
+#include "support/test_support.h"
 #include "ui/main_dialog.h"
 #include "ui/resource_ids.h"
 
@@ -15,58 +16,12 @@ namespace {
 
 using namespace uitest;
 
-// A program directory of its own in the temporary folder, removed with what it holds.
-class ProgramDirectory {
-  public:
-    ProgramDirectory() {
-        WCHAR temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        const std::string id = std::to_string(GetCurrentProcessId());
-        path_ = String(temp) + TEXT("belvane-scan-") + String(id.begin(), id.end());
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~ProgramDirectory() {
-        for (const String& name : placed_) DeleteFileW((path_ + TEXT("\\") + name).c_str());
-        RemoveDirectoryW(path_.c_str());
-    }
-    String Place(const char* buildPath, LPCWSTR name) {
-        const String target = File(name);
-        EXPECT_TRUE(CopyFileW(ProgramPath(buildPath).c_str(), target.c_str(), FALSE));
-        placed_.push_back(name);
-        return target;
-    }
-    void Write(LPCWSTR name, const std::string& bytes) {
-        HANDLE file = CreateFileW(File(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        DWORD written = 0;
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        CloseHandle(file);
-        placed_.push_back(name);
-    }
-    // The path of a file the program will make there.
-    String Expect(LPCWSTR name) {
-        placed_.push_back(name);
-        return File(name);
-    }
-    std::string Read(LPCWSTR name) const {
-        std::string bytes;
-        HANDLE file = CreateFileW(File(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-        char buffer[4096];
-        DWORD got = 0;
-        while (file != INVALID_HANDLE_VALUE &&
-               ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-            bytes.append(buffer, got);
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        return bytes;
-    }
-
-  private:
-    String File(LPCWSTR name) const { return path_ + TEXT("\\") + name; }
-    String path_;
-    std::vector<String> placed_;
-};
+// A file of the build copied into the test's folder under that name.
+String Place(const testsupport::TempDir& directory, const char* buildPath, const char* name) {
+    const String target = ProgramPath(directory.file(name).c_str());
+    EXPECT_TRUE(CopyFileW(ProgramPath(buildPath).c_str(), target.c_str(), FALSE));
+    return target;
+}
 
 // A window that does not answer within this bound counts as hung: the scan's steps, its
 // reader stops and the driver trials all run on the window's thread and must each end well
@@ -93,17 +48,18 @@ bool Press(HWND dialog, int id) {
 }
 
 TEST(BelvaneScan, FindsTheBenchAnswersThroughoutDeploysAndEnds) {
-    ProgramDirectory directory;
-    const String belvane = directory.Place(BELVANE_BELVANE_EXE, TEXT("Belvane.exe"));
-    directory.Place(BELVANE_DEVHOST_EXE, TEXT("belvane-devhost.exe"));
-    directory.Place(BELVANE_SAMPLE_DRIVER, TEXT("Morvex.dll"));
-    directory.Write(TEXT("Belv.ini"),
-                    "[GPS_COM]\nComPort=2\nBaudRate=4800\n[KOVU_COM]\nComPort=3\nBaudRate=9600\n"
-                    "[VIRTUAL_COM]\nComPort=7\n");
+    testsupport::TempDir directory;
+    const String belvane = Place(directory, BELVANE_BELVANE_EXE, "Belvane.exe");
+    Place(directory, BELVANE_DEVHOST_EXE, "belvane-devhost.exe");
+    Place(directory, BELVANE_SAMPLE_DRIVER, "Morvex.dll");
+    testsupport::WriteFileBytes(
+        directory.file("Belv.ini"),
+        "[GPS_COM]\nComPort=2\nBaudRate=4800\n[KOVU_COM]\nComPort=3\nBaudRate=9600\n"
+        "[VIRTUAL_COM]\nComPort=7\n");
 
-    SetEnvironmentVariableW(TEXT("BELVANE_LOG"), directory.Expect(TEXT("scan.log")).c_str());
+    // The program inherits the setting; this one writes no log.
+    const testsupport::ScopedEnv logging("BELVANE_LOG", directory.file("scan.log").c_str());
     Program program(belvane, TEXT(""));
-    SetEnvironmentVariableW(TEXT("BELVANE_LOG"), nullptr);
     HWND dialog = WaitForWindow(nullptr, TEXT("WM_Belvane"));
     ASSERT_NE(dialog, nullptr);
     // The four steps of ten seconds, read every half second until the report replaces the
@@ -120,7 +76,7 @@ TEST(BelvaneScan, FindsTheBenchAnswersThroughoutDeploysAndEnds) {
     ASSERT_TRUE(Press(dialog, IDC_DEPLOY));
     ASSERT_TRUE(ReadReport(dialog, &report));
     EXPECT_EQ(report, kDeploySucceededText);
-    EXPECT_EQ(directory.Read(TEXT("Belv.ini")),
+    EXPECT_EQ(testsupport::ReadFileBytes(directory.file("Belv.ini")),
               "[GPS_COM]\nComPort=3\nBaudRate=4800\n[KOVU_COM]\nComPort=4\nBaudRate=9600\n"
               "[VIRTUAL_COM]\nComPort=1,2,9,5\n");
 
@@ -128,7 +84,7 @@ TEST(BelvaneScan, FindsTheBenchAnswersThroughoutDeploysAndEnds) {
     EXPECT_EQ(program.ExitCode(), 0u);
     EXPECT_EQ(program.Output(), "");
     // The log tells the same story, from the first port tried to the last closed.
-    const std::string log = directory.Read(TEXT("scan.log"));
+    const std::string log = testsupport::ReadFileBytes(directory.file("scan.log"));
     for (const char* line :
          {"scan: started", "COM3: GPS signature found at 4800 baud",
           "COM4: radar signature found at 9600 baud", "COM8: GPS signature found at 57600 baud",
